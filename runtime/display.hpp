@@ -1,0 +1,25 @@
+// The window and the box live in a module of their own, loaded only when something is to be
+// shown, so that a program that never shows anything never pays for the window libraries.
+#pragma once
+
+namespace rt {
+
+// The module's entry points (plain C, as they cross a dlopen boundary).
+struct DisplayModule {
+    // Connects to the X display; 0 if none can be reached.
+    int (*open_display)();
+    // A modal box: title, prompt, one "OK" button; returns once dismissed.
+    void (*message_box)(const char* title, const char* prompt);
+    // Shows the window (client area at x, y of w by h pixels) until the user closes it.
+    void (*show_window)(const char* caption, int x, int y, int w, int h);
+};
+
+// The module file, and the function in it that hands out its entry points.
+inline constexpr const char* display_module_file = "trio-display.so";
+inline constexpr const char* display_module_entry = "trio_display_module";
+
+// The display, once probed: the module's entry points, or null where nothing can be shown
+// (with a one-line reason in why).
+const DisplayModule* display(const char** why);
+
+}  // namespace rt

@@ -1,0 +1,46 @@
+// The window and the message box, with FLTK; built as a module that the runtime loads only
+// when a display is wanted. Kept apart from the rest: Xlib's macros leak into whatever includes it.
+#include <FL/Fl.H>
+#include <FL/Fl_Window.H>
+#include <FL/fl_ask.H>
+#include <FL/x.H>
+
+#include "display.hpp"
+
+namespace {
+
+// Probes the display before FLTK touches it: FLTK ends the process when it cannot open one.
+int open_display() {
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return 0;
+    fl_open_display(d);
+    return 1;
+}
+
+void message_box(const char* title, const char* prompt) {
+    fl_close = "OK";  // the one button; Return, Escape, a click and the window manager's close dismiss it
+    fl_message_hotspot(0);
+    fl_message_title(title);
+    fl_message("%s", prompt);
+}
+
+// An ordinary window: Escape does not close it, the window manager's close does.
+void on_close(Fl_Widget* window, void*) {
+    if (Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape) return;
+    window->hide();
+}
+
+void show_window(const char* caption, int x, int y, int w, int h) {
+    Fl_Window window(x, y, w, h, caption);
+    window.callback(on_close);
+    window.resizable(&window);
+    window.end();
+    window.show();
+    Fl::run();
+}
+
+const rt::DisplayModule module{open_display, message_box, show_window};
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) const rt::DisplayModule* trio_display_module() { return &module; }

@@ -1,0 +1,49 @@
+#include "errors.hpp"
+
+#include <cerrno>
+
+namespace rt {
+
+const char* error_message(int number) {
+    switch (number) {
+        case InvalidCall: return "Invalid procedure call or argument";
+        case Overflow: return "Overflow";
+        case OutOfMemory: return "Out of memory";
+        case SubscriptOutOfRange: return "Subscript out of range";
+        case DivisionByZero: return "Division by zero";
+        case TypeMismatch: return "Type mismatch";
+        case FileNotFound: return "File not found";
+        case DeviceIO: return "Device I/O error";
+        case DiskFull: return "Disk full";
+        case InputPastEnd: return "Input past end of file";
+        case PermissionDenied: return "Permission denied";
+        case PathFileAccess: return "Path/File access error";
+        default: return "Application-defined or object-defined error";
+    }
+}
+
+RuntimeError::RuntimeError(int number, std::string concerns)
+    : number_(number), concerns_(std::move(concerns)), text_(error_message(number)) {
+    if (!concerns_.empty()) text_ += ": " + concerns_;
+}
+
+void raise(int number, std::string concerns) { throw RuntimeError(number, std::move(concerns)); }
+
+int error_for_errno(int err, int otherwise) {
+    switch (err) {
+        case ENOENT: return FileNotFound;
+        case EACCES:
+        case EPERM:
+        case EROFS: return PermissionDenied;
+        case ENOSPC:
+        case EDQUOT: return DiskFull;
+        case EISDIR:
+        case ENOTDIR:
+        case ELOOP:
+        case ENAMETOOLONG: return PathFileAccess;
+        case ENOMEM: return OutOfMemory;
+        default: return otherwise;
+    }
+}
+
+}  // namespace rt

@@ -1,0 +1,48 @@
+// Run-time errors: each has a number and a message; raising one unwinds to the
+// start-up code, which reports it on one line and ends the program with that number.
+#pragma once
+
+#include <exception>
+#include <string>
+
+namespace rt {
+
+enum Error : int {
+    InvalidCall = 5,
+    Overflow = 6,
+    OutOfMemory = 7,
+    SubscriptOutOfRange = 9,
+    DivisionByZero = 11,
+    TypeMismatch = 13,
+    FileNotFound = 53,
+    DeviceIO = 57,
+    DiskFull = 61,
+    InputPastEnd = 62,
+    PermissionDenied = 70,
+    PathFileAccess = 75,
+};
+
+// The fixed text of each error number.
+const char* error_message(int number);
+
+class RuntimeError : public std::exception {
+  public:
+    RuntimeError(int number, std::string concerns);
+    int number() const { return number_; }
+    // What the error concerns (a file, a field, an operation); may be empty.
+    const std::string& concerns() const { return concerns_; }
+    // "<message>" or "<message>: <concerns>".
+    const char* what() const noexcept override { return text_.c_str(); }
+
+  private:
+    int number_;
+    std::string concerns_;
+    std::string text_;
+};
+
+[[noreturn]] void raise(int number, std::string concerns = {});
+
+// The error number for a failed system call on a file, by errno.
+int error_for_errno(int err, int otherwise);
+
+}  // namespace rt

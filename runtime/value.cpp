@@ -1,0 +1,273 @@
+#include "value.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "errors.hpp"
+
+namespace rt {
+
+namespace {
+
+bool fits_16bit(std::int64_t v) { return v >= INT16_MIN && v <= INT16_MAX; }
+bool fits_32bit(std::int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
+
+// A String in arithmetic, a comparison or a conversion names itself and where it came from.
+[[noreturn]] void string_is_not_a_number(const Text& t) {
+    std::string shown;
+    for (unsigned char c : t.text.substr(0, 40)) {
+        if (c >= 0x20 && c < 0x7f) {
+            shown += static_cast<char>(c);
+        } else {  // keep the report on one line, whatever bytes the field held
+            static const char hex[] = "0123456789abcdef";
+            shown += "\\x";
+            shown += hex[c >> 4];
+            shown += hex[c & 15];
+        }
+    }
+    if (t.text.size() > 40) shown += "...";
+    std::string what = t.origin.empty() ? "the String" : t.origin + " is";
+    raise(TypeMismatch, what + " \"" + shown + "\", not a number");
+}
+
+// The kind a sum or product is worked in: the higher-ranked operand's, Empty counting as Integer.
+Kind working_kind(const Value& a, const Value& b) {
+    if (a.kind() == Kind::String) string_is_not_a_number(a.as_text());
+    if (b.kind() == Kind::String) string_is_not_a_number(b.as_text());
+    return std::max({a.kind(), b.kind(), Kind::Integer});
+}
+
+// Empty, Integer and Long as a 32-bit integer.
+std::int32_t whole(const Value& v) {
+    switch (v.kind()) {
+        case Kind::Integer: return v.as_integer();
+        case Kind::Long: return v.as_long();
+        default: return 0;
+    }
+}
+
+// A Double result past the largest Double is the overflow error, never an infinity.
+double finite_or_overflow(double r, const char* what) {
+    if (!std::isfinite(r)) raise(Overflow, what);
+    return r;
+}
+
+}  // namespace
+
+double to_double(const Value& v) {
+    switch (v.kind()) {
+        case Kind::Empty: return 0.0;
+        case Kind::Integer: return v.as_integer();
+        case Kind::Long: return v.as_long();
+        case Kind::Double: return v.as_double();
+        case Kind::String: string_is_not_a_number(v.as_text());
+    }
+    return 0.0;
+}
+
+// Sums widen one step (Integer, Long, Double) instead of overflowing.
+Value add(const Value& a, const Value& b) {
+    switch (working_kind(a, b)) {
+        case Kind::Integer: {
+            std::int32_t s = whole(a) + whole(b);
+            return fits_16bit(s) ? Integer(static_cast<std::int16_t>(s)) : Long(s);
+        }
+        case Kind::Long: {
+            std::int64_t s = std::int64_t{whole(a)} + whole(b);
+            return fits_32bit(s) ? Long(static_cast<std::int32_t>(s)) : Double(static_cast<double>(s));
+        }
+        default: return Double(finite_or_overflow(to_double(a) + to_double(b), "sum beyond the largest Double"));
+    }
+}
+
+// Products widen one step (Integer, Long, Double) instead of overflowing.
+Value multiply(const Value& a, const Value& b) {
+    switch (working_kind(a, b)) {
+        case Kind::Integer: {
+            std::int32_t p = whole(a) * whole(b);
+            return fits_16bit(p) ? Integer(static_cast<std::int16_t>(p)) : Long(p);
+        }
+        case Kind::Long: {
+            std::int64_t p = std::int64_t{whole(a)} * whole(b);
+            return fits_32bit(p) ? Long(static_cast<std::int32_t>(p)) : Double(static_cast<double>(p));
+        }
+        default:
+            return Double(finite_or_overflow(to_double(a) * to_double(b), "product beyond the largest Double"));
+    }
+}
+
+// A quotient is always a Double; dividing by 0 (0 by 0 included) is the division-by-zero error.
+Value divide(const Value& a, const Value& b) {
+    double divisor = to_double(b);
+    double dividend = to_double(a);
+    if (divisor == 0.0) raise(DivisionByZero, "quotient");
+    return Double(finite_or_overflow(dividend / divisor, "quotient beyond the largest Double"));
+}
+
+// Both operands are rounded to 32-bit integers (halves to even) first; the result has the left operand's sign.
+Value remainder(const Value& a, const Value& b) {
+    std::int32_t dividend = to_32bit(a);
+    std::int32_t divisor = to_32bit(b);
+    if (divisor == 0) raise(DivisionByZero, "remainder");
+    std::int32_t r = divisor == -1 ? 0 : dividend % divisor;  // INT32_MIN % -1 is 0, not a trap
+    if (working_kind(a, b) == Kind::Integer) return Integer(static_cast<std::int16_t>(r));
+    return Long(r);
+}
+
+// Comparisons are numeric: every Integer and Long is exact as a Double.
+bool less_than(const Value& a, const Value& b) { return to_double(a) < to_double(b); }
+bool equal(const Value& a, const Value& b) { return to_double(a) == to_double(b); }
+
+// Conversion to whole numbers rounds halves to even (the FPU's default rounding), then checks the range.
+std::int32_t double_to_32bit(double d) {
+    double r = std::nearbyint(d);
+    if (!(r >= -2147483648.0 && r <= 2147483647.0)) raise(Overflow, "beyond the 32-bit range");
+    return static_cast<std::int32_t>(r);
+}
+
+std::int16_t double_to_16bit(double d) {
+    double r = std::nearbyint(d);
+    if (!(r >= -32768.0 && r <= 32767.0)) raise(Overflow, "beyond the 16-bit range");
+    return static_cast<std::int16_t>(r);
+}
+
+std::int32_t to_32bit(const Value& v) {
+    if (v.kind() == Kind::Double) return double_to_32bit(v.as_double());
+    if (v.kind() == Kind::String) string_is_not_a_number(v.as_text());
+    return whole(v);
+}
+
+std::int16_t to_16bit(const Value& v) {
+    if (v.kind() == Kind::Double) return double_to_16bit(v.as_double());
+    if (v.kind() == Kind::String) string_is_not_a_number(v.as_text());
+    std::int32_t w = whole(v);
+    if (!fits_16bit(w)) raise(Overflow, "beyond the 16-bit range");
+    return static_cast<std::int16_t>(w);
+}
+
+// No power or root yields an infinity or a NaN: those are the overflow and invalid-argument errors.
+double power(double base, double exponent) {
+    double r = std::pow(base, exponent);
+    if (std::isnan(r) || (base == 0.0 && exponent < 0.0)) raise(InvalidCall, "power");
+    return finite_or_overflow(r, "power beyond the largest Double");
+}
+
+double square_root(double d) {
+    if (d < 0.0) raise(InvalidCall, "square root of a negative number");
+    return std::sqrt(d);
+}
+
+char* format_double(char* buf, double d) {
+    if (d == 0.0) {  // negative zero prints as "0"
+        *buf = '0';
+        return buf + 1;
+    }
+    return std::to_chars(buf, buf + 32, d, std::chars_format::general, 15).ptr;
+}
+
+std::size_t append_text(std::string& out, const Value& v) {
+    char buf[32];
+    char* end = buf;
+    switch (v.kind()) {
+        case Kind::Empty: return 0;
+        case Kind::Integer: end = std::to_chars(buf, buf + sizeof buf, v.as_integer()).ptr; break;
+        case Kind::Long: end = std::to_chars(buf, buf + sizeof buf, v.as_long()).ptr; break;
+        case Kind::Double: end = format_double(buf, v.as_double()); break;
+        case Kind::String: out += v.as_text().text; return v.as_text().text.size();
+    }
+    out.append(buf, end);
+    return static_cast<std::size_t>(end - buf);
+}
+
+std::string to_text(const Value& v) {
+    std::string s;
+    append_text(s, v);
+    return s;
+}
+
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Whether text has a number's form: sign, digits, optional "." and digits, optional exponent.
+// Sets whole when there is neither a "." nor an exponent.
+bool has_number_form(std::string_view t, bool& whole) {
+    std::size_t i = 0, n = t.size();
+    if (i < n && (t[i] == '+' || t[i] == '-')) ++i;
+    std::size_t digits = 0;
+    while (i < n && is_digit(t[i])) ++i, ++digits;
+    whole = true;
+    if (i < n && t[i] == '.') {
+        whole = false;
+        ++i;
+        while (i < n && is_digit(t[i])) ++i, ++digits;
+    }
+    if (digits == 0) return false;
+    if (i < n && (t[i] == 'e' || t[i] == 'E')) {
+        whole = false;
+        ++i;
+        if (i < n && (t[i] == '+' || t[i] == '-')) ++i;
+        std::size_t exp_digits = 0;
+        while (i < n && is_digit(t[i])) ++i, ++exp_digits;
+        if (exp_digits == 0) return false;
+    }
+    return i == n;
+}
+
+// For a number from_chars finds out of range: whether its size is past the largest Double
+// (rather than below the smallest), from the place of its first significant digit and its exponent.
+bool beyond_largest(std::string_view t) {
+    std::int64_t place = 0;  // decimal exponent of the first significant digit, roughly
+    std::size_t i = 0;
+    bool seen = false, after_point = false;
+    std::int64_t before = 0, zeros_after = 0;
+    for (; i < t.size() && t[i] != 'e' && t[i] != 'E'; ++i) {
+        char c = t[i];
+        if (c == '.') {
+            after_point = true;
+        } else if (is_digit(c)) {
+            if (c != '0') seen = true;
+            if (!after_point && seen) ++before;
+            if (after_point && !seen) ++zeros_after;
+        }
+    }
+    place = before > 0 ? before : -zeros_after;
+    std::int64_t exponent = 0;
+    if (i < t.size()) {
+        ++i;
+        bool negative = i < t.size() && t[i] == '-';
+        if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+        for (; i < t.size(); ++i) exponent = std::min<std::int64_t>(exponent * 10 + (t[i] - '0'), 1'000'000'000);
+        if (negative) exponent = -exponent;
+    }
+    return place + exponent > 0;
+}
+
+}  // namespace
+
+Value parse_field(std::string_view text, std::string origin) {
+    bool whole = false;
+    if (!has_number_form(text, whole)) return Value::string(std::string(text), std::move(origin));
+    std::string_view digits = text[0] == '+' ? text.substr(1) : text;
+    if (whole) {
+        std::int64_t v = 0;
+        auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v);
+        if (ec == std::errc{} && end == digits.data() + digits.size()) {
+            if (fits_16bit(v)) return Integer(static_cast<std::int16_t>(v));
+            if (fits_32bit(v)) return Long(static_cast<std::int32_t>(v));
+        }
+    }
+    double d = 0.0;
+    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), d);
+    if (ec == std::errc::result_out_of_range) {
+        if (beyond_largest(digits)) raise(Overflow, origin + " is beyond the largest Double");
+        d = digits[0] == '-' ? -0.0 : 0.0;  // below the smallest Double: it is 0
+    } else if (ec != std::errc{} || end != digits.data() + digits.size()) {
+        return Value::string(std::string(text), std::move(origin));
+    }
+    return Double(d);
+}
+
+}  // namespace rt
