@@ -16,6 +16,7 @@ enum class Kind : std::uint8_t { Empty, Integer, Long, Double, String };
 struct Text {
     std::string text;
     std::string origin;  // e.g. "field 2 of PHOTO.DAT"; empty for Strings made in code
+    friend bool operator==(const Text& a, const Text& b) { return a.text == b.text; }
 };
 
 class Value {

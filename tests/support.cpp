@@ -1,0 +1,145 @@
+#include "support.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace test {
+
+std::string bin(const std::string& program) { return std::string(TRIO_BIN_DIR) + "/" + program; }
+
+TempDir::TempDir() {
+    char pattern[] = "/tmp/trio-test-XXXXXX";
+    if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+    ::chmod(path_.c_str(), 0777);  // so that a test may run a program as another user here
+}
+
+TempDir::~TempDir() {
+    std::string cmd = "chmod -R u+w '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'";
+    if (std::system(cmd.c_str()) != 0) {
+    }
+}
+
+void TempDir::write(const std::string& name, const std::string& content) const {
+    std::ofstream f(*this / name, std::ios::binary);
+    f << content;
+}
+
+std::string TempDir::read(const std::string& name) const {
+    std::ifstream f(*this / name, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+bool TempDir::exists(const std::string& name) const {
+    struct stat st {};
+    return ::lstat((*this / name).c_str(), &st) == 0;
+}
+
+std::vector<std::string> TempDir::entries() const {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(path_.c_str())) {
+        while (dirent* e = ::readdir(d))
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+RunResult run(const std::string& program, const std::string& dir, const RunOptions& options) {
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    pid_t pid = fork();
+    if (pid == 0) {
+        setpgid(0, 0);
+        int null = ::open("/dev/null", O_RDONLY);
+        dup2(null, 0);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        if (::chdir(dir.c_str()) != 0) _exit(127);
+        if (options.display.empty()) {
+            unsetenv("DISPLAY");
+        } else {
+            setenv("DISPLAY", options.display.c_str(), 1);
+        }
+        if (options.file_size_limit) {
+            signal(SIGXFSZ, SIG_IGN);
+            rlimit lim{static_cast<rlim_t>(*options.file_size_limit), static_cast<rlim_t>(*options.file_size_limit)};
+            setrlimit(RLIMIT_FSIZE, &lim);
+        }
+        if (options.uid && (setgid(*options.uid) != 0 || setuid(*options.uid) != 0)) _exit(126);
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const std::string& a : options.args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    ::close(out[1]);
+    ::close(err[1]);
+    RunResult result;
+    auto started = std::chrono::steady_clock::now();
+    auto elapsed = [&] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
+            .count();
+    };
+    bool signalled = false;
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    int open_pipes = 2;
+    while (open_pipes > 0) {
+        if (options.signal && !signalled && elapsed() >= options.signal_after_ms) {
+            ::kill(pid, options.signal);
+            signalled = true;
+        }
+        if (elapsed() > options.timeout_ms) {
+            ::kill(-pid, SIGKILL);
+            result.timed_out = true;
+            break;
+        }
+        if (::poll(fds, 2, 10) <= 0) continue;
+        for (pollfd& p : fds) {
+            if (p.fd < 0 || !(p.revents & (POLLIN | POLLHUP))) continue;
+            char buf[65536];
+            ssize_t n = ::read(p.fd, buf, sizeof buf);
+            if (n <= 0) {
+                ::close(p.fd);
+                p.fd = -1;
+                --open_pipes;
+            } else {
+                (p.fd == out[0] ? result.out : result.err).append(buf, static_cast<std::size_t>(n));
+            }
+        }
+    }
+    for (pollfd& p : fds)
+        if (p.fd >= 0) ::close(p.fd);
+    int status = 0;
+    while (!result.timed_out && options.signal && !signalled && ::waitpid(pid, &status, WNOHANG) == 0) {
+        if (elapsed() >= options.signal_after_ms) {
+            ::kill(pid, options.signal);
+            signalled = true;
+        }
+        ::usleep(1000);
+    }
+    ::waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+std::size_t count_lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+}  // namespace test

@@ -1,0 +1,56 @@
+// Helpers for end-to-end tests: scratch directories and running the built programs in them.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace test {
+
+// The directory of the built programs.
+std::string bin(const std::string& program);
+
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    void write(const std::string& name, const std::string& content) const;
+    std::string read(const std::string& name) const;
+    bool exists(const std::string& name) const;
+    // Every entry of the directory, hidden ones included, sorted.
+    std::vector<std::string> entries() const;
+
+  private:
+    std::string path_;
+};
+
+struct RunOptions {
+    std::string display;                  // DISPLAY for the program; empty: unset
+    std::optional<long> file_size_limit;  // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored
+    std::optional<uid_t> uid;             // run as this user
+    int timeout_ms = 20000;
+    // Sends this signal once the program has run for signal_after_ms.
+    int signal = 0;
+    int signal_after_ms = 0;
+    std::vector<std::string> args;
+};
+
+struct RunResult {
+    int status = -1;       // exit status, or 128 + signal if killed by one
+    bool timed_out = false;
+    std::string out, err;
+};
+
+// Runs the program in dir, no standard input.
+RunResult run(const std::string& program, const std::string& dir, const RunOptions& options = {});
+
+// The number of lines of text.
+std::size_t count_lines(const std::string& text);
+
+}  // namespace test
