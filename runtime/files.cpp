@@ -173,7 +173,7 @@ std::int16_t read_16bit_field(int number) {
         return to_16bit(v);
     } catch (const RuntimeError& e) {
         if (v.kind() == Kind::String) throw;
-        raise(e.number(), r.origin() + " is " + to_text(v) + ", " + e.concerns());
+        raise(e.number(), r.origin() + ": " + e.concerns());
     }
 }
 

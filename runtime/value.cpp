@@ -123,13 +123,13 @@ bool equal(const Value& a, const Value& b) { return to_double(a) == to_double(b)
 // Conversion to whole numbers rounds halves to even (the FPU's default rounding), then checks the range.
 std::int32_t double_to_32bit(double d) {
     double r = std::nearbyint(d);
-    if (!(r >= -2147483648.0 && r <= 2147483647.0)) raise(Overflow, "beyond the 32-bit range");
+    if (!(r >= -2147483648.0 && r <= 2147483647.0)) raise(Overflow, to_text(Double(d)) + " is beyond the 32-bit range");
     return static_cast<std::int32_t>(r);
 }
 
 std::int16_t double_to_16bit(double d) {
     double r = std::nearbyint(d);
-    if (!(r >= -32768.0 && r <= 32767.0)) raise(Overflow, "beyond the 16-bit range");
+    if (!(r >= -32768.0 && r <= 32767.0)) raise(Overflow, to_text(Double(d)) + " is beyond the 16-bit range");
     return static_cast<std::int16_t>(r);
 }
 
@@ -143,7 +143,7 @@ std::int16_t to_16bit(const Value& v) {
     if (v.kind() == Kind::Double) return double_to_16bit(v.as_double());
     if (v.kind() == Kind::String) string_is_not_a_number(v.as_text());
     std::int32_t w = whole(v);
-    if (!fits_16bit(w)) raise(Overflow, "beyond the 16-bit range");
+    if (!fits_16bit(w)) raise(Overflow, std::to_string(w) + " is beyond the 16-bit range");
     return static_cast<std::int16_t>(w);
 }
 

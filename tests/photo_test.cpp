@@ -159,6 +159,7 @@ TEST(Photo, UnwritableResultIsPermissionDenied) {
         if (::geteuid() == 0) options.uid = 65534;  // root passes every permission check: run as nobody
         test::RunResult r = test::run(photo, dir.path(), options);
         ::chmod(dir.path().c_str(), 0755);
+        if (r.status == 127) GTEST_SKIP() << "the user nobody cannot run the built programs from here";
         EXPECT_EQ(r.status, 70) << r.err;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
         EXPECT_EQ(dir.read("photo.sol"), "earlier\n");

@@ -1,0 +1,197 @@
+#include "listing.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace computer {
+
+namespace {
+
+using rt::Value;
+
+// The divisors of n > 0 in ascending order: trial division by 2, 3, 5 and a wheel of the numbers
+// prime to 30, up to the square root of what is left; then every product of the prime powers.
+std::vector<std::int64_t> divisors_of(std::uint32_t n) {
+    std::vector<std::pair<std::uint32_t, int>> factors;
+    auto take = [&](std::uint32_t p) {
+        int e = 0;
+        while (n % p == 0) n /= p, ++e;
+        if (e) factors.emplace_back(p, e);
+    };
+    take(2), take(3), take(5);
+    static const std::uint32_t gaps[8] = {4, 2, 4, 2, 4, 6, 2, 6};
+    for (std::uint32_t p = 7, g = 0; std::uint64_t{p} * p <= n; p += gaps[g], g = (g + 1) & 7) take(p);
+    if (n > 1) factors.emplace_back(n, 1);
+
+    std::vector<std::int64_t> divisors{1};
+    for (auto [p, e] : factors) {
+        std::size_t count = divisors.size();
+        std::int64_t power = 1;
+        for (int i = 0; i < e; ++i) {
+            power *= p;
+            for (std::size_t j = 0; j < count; ++j) divisors.push_back(divisors[j] * power);
+        }
+    }
+    std::sort(divisors.begin(), divisors.end());
+    return divisors;
+}
+
+// Collects lines and hands them to the sink in large pieces.
+class Lines {
+  public:
+    explicit Lines(LineSink& sink) : sink_(sink) { buffer_.reserve(capacity + 64); }
+    ~Lines() { flush(); }
+    void counter(double c) {
+        char* end = rt::format_double(room(), c);
+        commit(end);
+    }
+    // A line of sign, the integer v and a fixed suffix (a counter's fraction digits).
+    void counter(bool negative, std::uint32_t v, std::string_view suffix) {
+        char* p = room();
+        if (negative) *p++ = '-';
+        p = std::to_chars(p, p + 16, v).ptr;
+        std::memcpy(p, suffix.data(), suffix.size());
+        commit(p + suffix.size());
+    }
+    void flush() {
+        if (!buffer_.empty()) sink_.write(buffer_);
+        buffer_.clear();
+    }
+
+  private:
+    static constexpr std::size_t capacity = 1 << 16;
+    char* room() {
+        if (buffer_.size() > capacity) flush();
+        used_ = buffer_.size();
+        buffer_.resize(used_ + 64);
+        return buffer_.data() + used_;
+    }
+    void commit(char* end) {
+        *end++ = '\n';
+        buffer_.resize(static_cast<std::size_t>(end - buffer_.data()));
+    }
+    LineSink& sink_;
+    std::string buffer_;
+    std::size_t used_ = 0;
+};
+
+// The counters c, c + 1, ..., c + n of a run are all exact Doubles, so they share one fractional
+// part. Returns how many steps from c are certainly exact: a whole c stays whole below 2^53; a
+// c of -1 or less moves toward 0 into ever finer spacing; a c of 1 or more keeps its spacing up
+// to the next power of two. Any other step is taken as the loop takes it, by a Double sum.
+double exact_steps(double c) {
+    if (c == std::floor(c)) return 9007199254740992.0;
+    if (c <= -1.0) return std::floor(-c);
+    if (c >= 1.0) {
+        int e = 0;
+        std::frexp(c, &e);  // c lies in [2^(e-1), 2^e)
+        return std::ceil(std::ldexp(1.0, e) - c) - 1.0;
+    }
+    return 0.0;
+}
+
+// The rounded value (halves to even) of a counter in a run of fractional part f over floor F0.
+// Which counters of a run round to d: with a fraction below one half, the one over d; above one
+// half, the one over d - 1; of exactly one half, both d - 1/2 and d + 1/2 where d is even.
+void counters_rounding_to(std::int64_t d, double floor0, double frac, std::int64_t n, std::int64_t ks[2],
+                          int& count) {
+    std::int64_t f0 = static_cast<std::int64_t>(floor0);
+    count = 0;
+    auto keep = [&](std::int64_t k) {
+        if (k >= 0 && k <= n) ks[count++] = k;
+    };
+    if (frac < 0.5) {
+        keep(d - f0);
+    } else if (frac > 0.5) {
+        keep(d - f0 - 1);
+    } else if (d % 2 == 0) {
+        keep(d - f0 - 1);
+        keep(d - f0);
+    }
+}
+
+// Every counter c + k of a run, k from 0 to n, that does not round to 0; for a loop whose M
+// rounds to 0, which every other counter divides. Each line is the integer part of the counter's
+// size and a suffix that depends only on the run's fraction and the integer's digit count, so
+// the text of one counter per digit count is worked out and the rest are copied from it.
+void every_counter(double c, std::int64_t n, Lines& lines) {
+    for (std::int64_t k = 0; k <= n;) {
+        double x = c + static_cast<double>(k);
+        double size = std::fabs(x);
+        if (size < 1.0) {  // the integer part is 0: few such counters, each formatted in full
+            if (size > 0.5) lines.counter(x);
+            ++k;
+            continue;
+        }
+        bool negative = x < 0;
+        std::uint32_t whole = static_cast<std::uint32_t>(std::floor(size));
+        // The counters from k on whose integer parts have as many digits as this one's.
+        std::uint32_t low = 1;
+        while (low <= whole / 10) low *= 10;
+        std::uint64_t high = std::uint64_t{low} * 10 - 1;
+        std::int64_t last = negative ? k + (whole - low) : k + static_cast<std::int64_t>(high - whole);
+        last = std::min(last, n);
+        char text[32];
+        char* end = rt::format_double(text, size);
+        char* point = std::find(text, end, '.');
+        std::uint32_t shown = 0;
+        std::from_chars(text, point, shown);
+        std::uint32_t carry = shown - whole;  // 1 where the fraction rounds up to a whole
+        std::string suffix(point, end);
+        for (; k <= last; ++k) {
+            double size_k = std::fabs(c + static_cast<double>(k));
+            lines.counter(negative, static_cast<std::uint32_t>(size_k) + carry, suffix);
+        }
+    }
+}
+
+}  // namespace
+
+void list_divisor_counters(const Value& K, const Value& M, LineSink& out) {
+    if (rt::less_than(M, K)) return;  // the body never runs
+    // The first pass rounds M, then the counter: beyond the 32-bit range is the overflow error.
+    // Later counters lie between the first and M, so they are in range too.
+    std::int32_t m = rt::to_32bit(M);
+    rt::to_32bit(K);
+
+    std::vector<std::int64_t> divisors;  // the signed divisors of m in ascending order
+    if (m != 0) {
+        std::vector<std::int64_t> positive = divisors_of(static_cast<std::uint32_t>(std::abs(std::int64_t{m})));
+        for (auto it = positive.rbegin(); it != positive.rend(); ++it) divisors.push_back(-*it);
+        divisors.insert(divisors.end(), positive.begin(), positive.end());
+    }
+
+    Lines lines(out);
+    const double end = rt::to_double(M);
+    double c = rt::to_double(K);  // an Empty K counts as 0, then 0 + 1
+    while (c <= end) {
+        // The run c, c + 1, ..., c + n: exact steps, up to the last counter not past the end.
+        double exact = exact_steps(c);
+        double n = std::clamp(std::floor(end - c), 0.0, exact);
+        while (n > 0 && c + n > end) n -= 1;
+        while (n < exact && c + (n + 1) <= end) n += 1;
+        std::int64_t steps = static_cast<std::int64_t>(n);
+
+        if (m == 0) {
+            every_counter(c, steps, lines);
+        } else {
+            double floor0 = std::floor(c), frac = c - floor0;
+            double lowest = std::nearbyint(c), highest = std::nearbyint(c + n);
+            auto first = std::lower_bound(divisors.begin(), divisors.end(), static_cast<std::int64_t>(lowest));
+            for (auto d = first; d != divisors.end() && *d <= static_cast<std::int64_t>(highest); ++d) {
+                std::int64_t ks[2];
+                int count = 0;
+                counters_rounding_to(*d, floor0, frac, steps, ks, count);
+                for (int i = 0; i < count; ++i) lines.counter(c + static_cast<double>(ks[i]));
+            }
+        }
+        c = (c + n) + 1.0;  // the loop's own Double sum, which may round
+    }
+}
+
+}  // namespace computer
