@@ -44,39 +44,35 @@ std::vector<std::int64_t> divisors_of(std::uint32_t n) {
 // Collects lines and hands them to the sink in large pieces.
 class Lines {
   public:
-    explicit Lines(LineSink& sink) : sink_(sink) { buffer_.reserve(capacity + 64); }
+    explicit Lines(LineSink& sink) : sink_(sink) {}
     ~Lines() { flush(); }
-    void counter(double c) {
-        char* end = rt::format_double(room(), c);
-        commit(end);
-    }
+    void counter(double c) { end_line(rt::format_double(room(), c)); }
     // A line of sign, the integer v and a fixed suffix (a counter's fraction digits).
     void counter(bool negative, std::uint32_t v, std::string_view suffix) {
         char* p = room();
         if (negative) *p++ = '-';
         p = std::to_chars(p, p + 16, v).ptr;
         std::memcpy(p, suffix.data(), suffix.size());
-        commit(p + suffix.size());
+        end_line(p + suffix.size());
     }
     void flush() {
-        if (!buffer_.empty()) sink_.write(buffer_);
-        buffer_.clear();
+        if (used_) sink_.write(std::string_view(buffer_, used_));
+        used_ = 0;
     }
 
   private:
     static constexpr std::size_t capacity = 1 << 16;
+    static constexpr std::size_t longest_line = 64;
     char* room() {
-        if (buffer_.size() > capacity) flush();
-        used_ = buffer_.size();
-        buffer_.resize(used_ + 64);
-        return buffer_.data() + used_;
+        if (used_ > capacity - longest_line) flush();
+        return buffer_ + used_;
     }
-    void commit(char* end) {
+    void end_line(char* end) {
         *end++ = '\n';
-        buffer_.resize(static_cast<std::size_t>(end - buffer_.data()));
+        used_ = static_cast<std::size_t>(end - buffer_);
     }
     LineSink& sink_;
-    std::string buffer_;
+    char buffer_[capacity];
     std::size_t used_ = 0;
 };
 

@@ -5,4 +5,5 @@
 #include "errors.hpp"
 #include "files.hpp"
 #include "loop.hpp"
+#include "table.hpp"
 #include "value.hpp"
