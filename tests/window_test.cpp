@@ -1,0 +1,169 @@
+// The window and the message box in a real X server (Xvfb, no window manager), driven by real
+// input events; and the same programs without a display, or with one that cannot be reached.
+#include <gtest/gtest.h>
+
+#include <future>
+#include <regex>
+
+#include "support.hpp"
+#include "xserver.hpp"
+
+namespace {
+
+test::XServer* x = nullptr;
+
+class XEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override { x = new test::XServer; }
+    void TearDown() override { delete x; }
+};
+const auto* registered = ::testing::AddGlobalTestEnvironment(new XEnvironment);
+
+// A program running in the background on the X server.
+class Running {
+  public:
+    Running(const std::string& program, const test::TempDir& dir, std::vector<std::string> args = {}) {
+        test::RunOptions options;
+        options.display = x->display();
+        options.args = std::move(args);
+        options.timeout_ms = 15000;
+        result_ = std::async(std::launch::async, [=, path = dir.path()] { return test::run(program, path, options); });
+    }
+    // Waits for the program to end; status -2 if it does not within the time given.
+    test::RunResult finish(int timeout_ms = 5000) {
+        if (result_.wait_for(std::chrono::milliseconds(timeout_ms)) != std::future_status::ready) {
+            test::RunResult late = result_.get();  // the run's own time limit kills it
+            late.status = -2;
+            return late;
+        }
+        return result_.get();
+    }
+
+  private:
+    std::future<test::RunResult> result_;
+};
+
+int number_after(const std::string& text, const std::string& label) {
+    std::smatch m;
+    if (!std::regex_search(text, m, std::regex(label + R"(:\s+(-?\d+))"))) return -1;
+    return std::stoi(m[1]);
+}
+
+TEST(Window, ShowsForm1AtItsPlaceAndClosesOnTheWindowManagersRequest) {
+    ASSERT_FALSE(x->display().empty()) << "Xvfb did not start";
+    test::TempDir dir;
+    Running probe(test::bin("form_probe"), dir, {"window"});
+    unsigned long w = x->wait_for_window("^Form1$");
+    ASSERT_NE(w, 0u) << "no window named Form1";
+    std::string info = x->shell("xwininfo -id " + std::to_string(w));
+    EXPECT_EQ(number_after(info, "Absolute upper-left X"), 289) << info;
+    EXPECT_EQ(number_after(info, "Absolute upper-left Y"), 312);
+    EXPECT_EQ(number_after(info, "Width"), 312);
+    EXPECT_EQ(number_after(info, "Height"), 206);
+    // The result is complete under its own name while the window waits.
+    EXPECT_EQ(dir.read("probe.sol"), "written before the wait\n");
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"probe.sol"}));
+    // Escape does not close an ordinary window.
+    x->shell("xdotool windowfocus --sync " + std::to_string(w) + " key Escape");
+    EXPECT_EQ(x->wait_for_window("^Form1$", 300), w);
+    x->request_close(w);
+    test::RunResult r = probe.finish();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(Window, CanBeResized) {
+    test::TempDir dir;
+    Running probe(test::bin("form_probe"), dir, {"window"});
+    unsigned long w = x->wait_for_window("^Form1$");
+    ASSERT_NE(w, 0u);
+    std::string hints = x->shell("xprop -id " + std::to_string(w) + " WM_NORMAL_HINTS");
+    EXPECT_EQ(hints.find("program specified maximum size"), std::string::npos) << hints;
+    x->shell("xdotool windowsize --sync " + std::to_string(w) + " 400 300");
+    std::string info = x->shell("xwininfo -id " + std::to_string(w));
+    EXPECT_EQ(number_after(info, "Width"), 400) << info;
+    x->request_close(w);
+    EXPECT_EQ(probe.finish().status, 0);
+}
+
+// Each way of dismissing the box returns to the program, which then ends.
+TEST(Box, IsDismissedByEnterEscapeClickAndClose) {
+    const char* ways[] = {"Return", "Escape", "click", "close"};
+    for (std::string way : ways) {
+        test::TempDir dir;
+        Running probe(test::bin("form_probe"), dir, {"box"});
+        unsigned long w = x->wait_for_window("^form_probe$");  // titled with the program's name
+        ASSERT_NE(w, 0u) << way;
+        EXPECT_EQ(dir.read("probe.sol"), "written before the wait\n");
+        std::string id = std::to_string(w);
+        if (way == "click") {
+            std::string info = x->shell("xwininfo -id " + id);
+            int width = number_after(info, "Width"), height = number_after(info, "Height");
+            // The one button sits at the lower right of the box.
+            x->shell("xdotool mousemove --sync --window " + id + " " + std::to_string(width - 40) + " " +
+                     std::to_string(height - 24) + " click 1");
+        } else if (way == "close") {
+            x->request_close(w);
+        } else {
+            x->shell("xdotool windowfocus --sync " + id + " key " + way);
+        }
+        test::RunResult r = probe.finish();
+        EXPECT_EQ(r.status, 0) << way << r.err;
+        EXPECT_EQ(r.out, "after the box\n") << way;
+    }
+}
+
+TEST(Box, ComputerWaitsForOkWithItsResultComplete) {
+    test::TempDir dir;
+    dir.write("computer.dat", "12,18,2");
+    Running computer(test::bin("computer"), dir);
+    unsigned long w = x->wait_for_window("^computer$");
+    ASSERT_NE(w, 0u);
+    EXPECT_EQ(dir.read("computer.sol"), "2\n3\n4\n6\n12\n");
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"computer.dat", "computer.sol"}));
+    x->shell("xdotool windowfocus --sync " + std::to_string(w) + " key Return");
+    test::RunResult r = computer.finish();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+}
+
+TEST(Window, TallageShowsItsWindowUntilClosed) {
+    test::TempDir dir;
+    dir.write("tallage.dat", "1,0,0,3,4");
+    Running tallage(test::bin("tallage"), dir);
+    unsigned long w = x->wait_for_window("^Form1$");
+    ASSERT_NE(w, 0u);
+    std::string sol = dir.read("tallage.sol");
+    EXPECT_EQ(test::count_lines(sol), 9999u);
+    EXPECT_EQ(sol.substr(0, 10), "10\n0 5\n0 5");
+    x->request_close(w);
+    test::RunResult r = tallage.finish();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+}
+
+// Without a display, or with one that cannot be reached, nothing crashes or waits.
+TEST(NoDisplay, BoxPrintsItsPromptAndWindowIsNotShown) {
+    for (std::string display : {"", ":4321"}) {
+        test::RunOptions options;
+        options.display = display;
+        options.timeout_ms = 5000;
+        std::string why = display.empty() ? "no display (DISPLAY is not set)"
+                                          : "no display can be opened at " + display;
+        {
+            test::TempDir dir;
+            test::RunResult r = test::run(test::bin("form_probe"), dir.path(), {display, {}, {}, 5000, 0, 0, {"box"}});
+            EXPECT_EQ(r.status, 0) << display << r.err;
+            EXPECT_EQ(r.out, "Hello, box\nafter the box\n");
+        }
+        {
+            test::TempDir dir;
+            test::RunResult r = test::run(test::bin("form_probe"), dir.path(), options);
+            EXPECT_EQ(r.status, 0);
+            EXPECT_EQ(r.err, "form_probe: " + why + "; the window Form1 is not shown\n");
+            EXPECT_EQ(dir.read("probe.sol"), "written before the wait\n");
+        }
+    }
+}
+
+}  // namespace

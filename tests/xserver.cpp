@@ -1,0 +1,81 @@
+#include "xserver.hpp"
+
+#include <X11/Xlib.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+namespace test {
+
+XServer::XServer() {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    pid_t pid = fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        int null = ::open("/dev/null", O_RDWR);
+        dup2(null, 0), dup2(null, 1), dup2(null, 2);
+        std::string fd = std::to_string(fds[1]);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-noreset", "-nolisten",
+               "tcp", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ::close(fds[1]);
+    pid_ = pid;
+    char buf[32] = {};
+    ssize_t n = ::read(fds[0], buf, sizeof buf - 1);  // Xvfb writes the display number once it is ready
+    ::close(fds[0]);
+    if (n > 0) display_ = ":" + std::string(buf, static_cast<std::size_t>(n - (buf[n - 1] == '\n')));
+}
+
+XServer::~XServer() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+    }
+}
+
+std::string XServer::shell(const std::string& command) const {
+    std::string full = "DISPLAY=" + display_ + " " + command + " 2>/dev/null";
+    std::string out;
+    if (FILE* p = ::popen(full.c_str(), "r")) {
+        char buf[4096];
+        while (std::size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+        ::pclose(p);
+    }
+    return out;
+}
+
+unsigned long XServer::wait_for_window(const std::string& name_regex, int timeout_ms) const {
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (std::chrono::steady_clock::now() < until) {
+        std::string ids = shell("xdotool search --onlyvisible --name '" + name_regex + "'");
+        if (!ids.empty()) return std::stoul(ids);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return 0;
+}
+
+void XServer::request_close(unsigned long window) const {
+    Display* d = XOpenDisplay(display_.c_str());
+    if (!d) return;
+    XEvent e{};
+    e.xclient.type = ClientMessage;
+    e.xclient.window = window;
+    e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+    e.xclient.format = 32;
+    e.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
+    e.xclient.data.l[1] = CurrentTime;
+    XSendEvent(d, window, False, NoEventMask, &e);
+    XFlush(d);
+    XCloseDisplay(d);
+}
+
+}  // namespace test

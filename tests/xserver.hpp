@@ -1,0 +1,30 @@
+// A private X server (Xvfb) for the window tests, and the few things the tests do on it.
+#pragma once
+
+#include <string>
+
+namespace test {
+
+class XServer {
+  public:
+    // Starts Xvfb on a free display with a 24-bit screen; display() is empty if it cannot.
+    XServer();
+    ~XServer();
+    XServer(const XServer&) = delete;
+    XServer& operator=(const XServer&) = delete;
+    const std::string& display() const { return display_; }
+
+    // Runs a shell command with DISPLAY set to this server; returns its standard output.
+    std::string shell(const std::string& command) const;
+    // The id of the first visible window whose name matches the regular expression, waiting up
+    // to timeout_ms for it to appear; 0 if none does.
+    unsigned long wait_for_window(const std::string& name_regex, int timeout_ms = 10000) const;
+    // Sends WM_DELETE_WINDOW to the window, as a window manager's close button does.
+    void request_close(unsigned long window) const;
+
+  private:
+    int pid_ = -1;
+    std::string display_;
+};
+
+}  // namespace test
