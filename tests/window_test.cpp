@@ -54,7 +54,7 @@ TEST(Window, ShowsForm1AtItsPlaceAndClosesOnTheWindowManagersRequest) {
     test::TempDir dir;
     Running probe(test::bin("form_probe"), dir, {"window"});
     unsigned long w = x->wait_for_window("^Form1$");
-    ASSERT_NE(w, 0u) << "no window named Form1";
+    ASSERT_NE(w, 0u) << x->display();
     std::string info = x->shell("xwininfo -id " + std::to_string(w));
     EXPECT_EQ(number_after(info, "Absolute upper-left X"), 289) << info;
     EXPECT_EQ(number_after(info, "Absolute upper-left Y"), 312);
@@ -76,7 +76,7 @@ TEST(Window, CanBeResized) {
     test::TempDir dir;
     Running probe(test::bin("form_probe"), dir, {"window"});
     unsigned long w = x->wait_for_window("^Form1$");
-    ASSERT_NE(w, 0u);
+    ASSERT_NE(w, 0u) << x->display();
     std::string hints = x->shell("xprop -id " + std::to_string(w) + " WM_NORMAL_HINTS");
     EXPECT_EQ(hints.find("program specified maximum size"), std::string::npos) << hints;
     x->shell("xdotool windowsize --sync " + std::to_string(w) + " 400 300");
@@ -118,7 +118,7 @@ TEST(Box, ComputerWaitsForOkWithItsResultComplete) {
     dir.write("computer.dat", "12,18,2");
     Running computer(test::bin("computer"), dir);
     unsigned long w = x->wait_for_window("^computer$");
-    ASSERT_NE(w, 0u);
+    ASSERT_NE(w, 0u) << x->display();
     EXPECT_EQ(dir.read("computer.sol"), "2\n3\n4\n6\n12\n");
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"computer.dat", "computer.sol"}));
     x->shell("xdotool windowfocus --sync " + std::to_string(w) + " key Return");
@@ -132,7 +132,7 @@ TEST(Window, TallageShowsItsWindowUntilClosed) {
     dir.write("tallage.dat", "1,0,0,3,4");
     Running tallage(test::bin("tallage"), dir);
     unsigned long w = x->wait_for_window("^Form1$");
-    ASSERT_NE(w, 0u);
+    ASSERT_NE(w, 0u) << x->display();
     std::string sol = dir.read("tallage.sol");
     EXPECT_EQ(test::count_lines(sol), 9999u);
     EXPECT_EQ(sol.substr(0, 10), "10\n0 5\n0 5");

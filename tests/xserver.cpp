@@ -3,6 +3,7 @@
 #include <X11/Xlib.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@ XServer::XServer() {
     if (pipe(fds) != 0) return;
     pid_t pid = fork();
     if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive the tests, even when they are killed
         ::close(fds[0]);
         int null = ::open("/dev/null", O_RDWR);
         dup2(null, 0), dup2(null, 1), dup2(null, 2);
@@ -30,8 +32,10 @@ XServer::XServer() {
     ::close(fds[1]);
     pid_ = pid;
     char buf[32] = {};
-    ssize_t n = ::read(fds[0], buf, sizeof buf - 1);  // Xvfb writes the display number once it is ready
-    ::close(fds[0]);
+    // Xvfb writes the display number once it is ready. The pipe stays open while it runs: it may
+    // write the number again, and a write to a closed pipe is fatal to it.
+    ssize_t n = ::read(fds[0], buf, sizeof buf - 1);
+    number_pipe_ = fds[0];
     if (n > 0) display_ = ":" + std::string(buf, static_cast<std::size_t>(n - (buf[n - 1] == '\n')));
 }
 
@@ -40,6 +44,7 @@ XServer::~XServer() {
         ::kill(pid_, SIGTERM);
         ::waitpid(pid_, nullptr, 0);
     }
+    if (number_pipe_ >= 0) ::close(number_pipe_);
 }
 
 std::string XServer::shell(const std::string& command) const {
@@ -60,6 +65,8 @@ unsigned long XServer::wait_for_window(const std::string& name_regex, int timeou
         if (!ids.empty()) return std::stoul(ids);
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    std::fprintf(stderr, "no window matches %s on %s; windows there: %s\n", name_regex.c_str(), display_.c_str(),
+                 shell("xdotool search --name '.*' getwindowname %@").c_str());
     return 0;
 }
 

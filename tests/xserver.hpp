@@ -24,6 +24,7 @@ class XServer {
 
   private:
     int pid_ = -1;
+    int number_pipe_ = -1;
     std::string display_;
 };
 
