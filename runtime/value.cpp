@@ -149,7 +149,8 @@ std::int16_t to_16bit(const Value& v) {
 
 // No power or root yields an infinity or a NaN: those are the overflow and invalid-argument errors.
 double power(double base, double exponent) {
-    double r = std::pow(base, exponent);
+    // A square is one exact-as-rounded product, as pow gives it, at a fraction of pow's cost.
+    double r = exponent == 2.0 ? base * base : std::pow(base, exponent);
     if (std::isnan(r) || (base == 0.0 && exponent < 0.0)) raise(InvalidCall, "power");
     return finite_or_overflow(r, "power beyond the largest Double");
 }

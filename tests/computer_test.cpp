@@ -10,7 +10,7 @@
 
 #include "errors.hpp"
 #include "listing.hpp"
-#include "loop.hpp"
+#include "literal_loop.hpp"
 #include "support.hpp"
 
 using namespace rt;

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Whole-process benchmarks, without a display (computer's "OK" goes to the terminal):
+#   computer on M = 2147483647 (a prime) and 2147483646, K = 1, against `factor` on the same
+#   number and against the literal loop (computer_literal, one run each: it takes minutes);
+#   tallage with 100 points against photo, and tallage's peak resident memory.
+set -euo pipefail
+bin=$(cd "${1:-build/default/bin}" && pwd)
+unset DISPLAY
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+mean() {  # the mean time of hyperfine's JSON export, in milliseconds
+  python3 -c 'import json,sys; print("%.3f" % (json.load(open(sys.argv[1]))["results"][int(sys.argv[2])]["mean"]*1000))' "$@"
+}
+
+for m in 2147483647 2147483646; do
+  echo "== computer, M = $m, K = 1"
+  echo "$m,$m,1" > computer.dat
+  hyperfine -N --warmup 50 --runs 500 --style basic --export-json c.json "$bin/computer" "factor $m" >/dev/null 2>&1
+  fast=$(mean c.json 0); factor=$(mean c.json 1)
+  if [ "${BENCH_SKIP_LITERAL:-0}" = 1 ]; then
+    literal=nan
+  else
+    hyperfine -N --runs 1 --style basic --export-json l.json "$bin/computer_literal" >/dev/null 2>&1
+    literal=$(mean l.json 0)
+  fi
+  python3 - "$fast" "$factor" "$literal" <<'PY'
+import sys
+fast, factor, literal = map(float, sys.argv[1:])
+print(f"computer {fast:.3f} ms; factor {factor:.3f} ms (computer/factor {fast/factor:.2f}, goal <= 2)")
+if literal == literal:
+    print(f"literal loop {literal/1000:.1f} s (literal/computer {literal/fast:,.0f}, goal > 1000)")
+PY
+done
+
+echo "== tallage, 100 points"
+{ echo 100; for p in $(seq 0 100); do echo "$((p * 97 % 3000)),$((p * 61 % 2000))"; done; } > tallage.dat
+echo "7,2.54,2.54,1000" > PHOTO.DAT
+hyperfine -N --warmup 20 --runs 300 --style basic --export-json t.json "$bin/tallage" "$bin/photo" >/dev/null 2>&1
+peak=$(/usr/bin/time -f %M "$bin/tallage" 2>&1 >/dev/null | tail -n 1)
+python3 - "$(mean t.json 0)" "$(mean t.json 1)" "$peak" <<'PY'
+import sys
+tallage, photo, peak = float(sys.argv[1]), float(sys.argv[2]), int(sys.argv[3])
+print(f"tallage {tallage:.3f} ms; photo {photo:.3f} ms (tallage/photo {tallage/photo:.2f}, goal <= 3)")
+print(f"tallage peak resident memory {peak/1024:.1f} MiB (goal < 8 MB)")
+PY
