@@ -38,8 +38,15 @@ void write_all(int fd, const std::string& text) {
 }
 
 // SIGINT and SIGTERM (and a hang-up) stop the program: temporary files go, earlier results stay.
+// Only async-signal-safe calls here.
 extern "C" void on_stop_signal(int sig) {
     remove_temporaries_now();
+    const char* how = sig == SIGINT ? ": interrupted (SIGINT)\n"
+                      : sig == SIGTERM ? ": terminated (SIGTERM)\n"
+                                       : ": hung up (SIGHUP)\n";
+    if (::write(STDERR_FILENO, program_name, std::strlen(program_name)) >= 0 &&
+        ::write(STDERR_FILENO, how, std::strlen(how)) >= 0) {
+    }
     _exit(128 + sig);
 }
 

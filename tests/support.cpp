@@ -39,8 +39,8 @@ void TempDir::write(const std::string& name, const std::string& content) const {
     f << content;
 }
 
-std::string TempDir::read(const std::string& name) const {
-    std::ifstream f(*this / name, std::ios::binary);
+std::string TempDir::read_file(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
     std::stringstream s;
     s << f.rdbuf();
     return s.str();

@@ -21,7 +21,8 @@ class TempDir {
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
     void write(const std::string& name, const std::string& content) const;
-    std::string read(const std::string& name) const;
+    std::string read(const std::string& name) const { return read_file(*this / name); }
+    static std::string read_file(const std::string& path);
     bool exists(const std::string& name) const;
     // Every entry of the directory, hidden ones included, sorted.
     std::vector<std::string> entries() const;

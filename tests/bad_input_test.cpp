@@ -1,0 +1,208 @@
+// Bad input and faults, for each program: malformed and hostile input files, unusable result
+// names, a file size limit hit mid-output, a stopping signal. Each must end with its error
+// number, one line on standard error, no temporary file left, and the earlier result byte for
+// byte as it was.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support.hpp"
+
+namespace {
+
+enum class Setup { Input, NoInput, InputIsDirectory, ResultIsDirectory, ReadOnlyDirectory, ReadOnlyResult, SizeLimit,
+                   Terminate };
+
+struct Hostile {
+    std::string name;
+    std::string input;
+    int status;
+    std::string says;  // a part of the one line on standard error
+    Setup setup = Setup::Input;
+    long limit = 0;  // the file size limit, for SizeLimit
+};
+
+struct Program {
+    const char* name;
+    const char* input;
+    const char* result;
+};
+
+// Bytes of every kind, so that "as it was" means byte for byte.
+const std::string earlier("earlier result\r\n\0\xff line 2\n", 26);
+
+std::string digits(std::size_t n) { return std::string(n, '7'); }
+
+void check(const Program& p, const Hostile& c) {
+    SCOPED_TRACE(std::string(p.name) + ": " + c.name);
+    test::TempDir dir;
+    if (c.setup == Setup::InputIsDirectory) {
+        ASSERT_EQ(::mkdir((dir / p.input).c_str(), 0755), 0);
+    } else if (c.setup != Setup::NoInput) {
+        dir.write(p.input, c.input);
+    }
+    if (c.setup == Setup::ResultIsDirectory) {
+        ASSERT_EQ(::mkdir((dir / p.result).c_str(), 0755), 0);
+    } else {
+        dir.write(p.result, earlier);
+    }
+    auto before = dir.entries();
+
+    test::RunOptions options;
+    if (c.setup == Setup::ReadOnlyDirectory || c.setup == Setup::ReadOnlyResult) {
+        if (c.setup == Setup::ReadOnlyDirectory) {
+            ::chmod((dir / p.result).c_str(), 0666);
+            ::chmod(dir.path().c_str(), 0555);
+        } else {
+            ::chmod((dir / p.result).c_str(), 0444);
+        }
+        if (::geteuid() == 0) options.uid = 65534;  // root passes every permission check: run as nobody
+    }
+    if (c.setup == Setup::SizeLimit) options.file_size_limit = c.limit;
+    if (c.setup == Setup::Terminate) {
+        options.signal = SIGTERM;
+        options.signal_after_ms = 300;
+    }
+    // Another user may not reach the build tree (a checkout under /root, say): run a copy from /tmp.
+    test::TempDir copy;
+    std::string program = test::bin(p.name);
+    if (options.uid) {
+        copy.write(p.name, test::TempDir::read_file(program));
+        ::chmod((copy / p.name).c_str(), 0755);
+        program = copy / p.name;
+    }
+    test::RunResult r = test::run(program, dir.path(), options);
+    ::chmod(dir.path().c_str(), 0755);
+
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_EQ(test::count_lines(r.err), 1u) << r.err;
+    EXPECT_EQ(r.err.rfind(std::string(p.name) + ": ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");  // the box is never shown
+    EXPECT_EQ(dir.entries(), before);  // no temporary file left
+    if (c.setup != Setup::ResultIsDirectory) {
+        EXPECT_EQ(dir.read(p.result), earlier);
+    }
+}
+
+// Cases every program meets alike; `fields` is a valid input for the program.
+std::vector<Hostile> common_cases(const std::string& input_name, const std::string& result_name,
+                                  const std::string& valid) {
+    std::string garbage;
+    for (int i = 0; i < 4096; ++i) garbage += static_cast<char>((i * 7919 + 13) % 256 | (i % 3 == 0 ? 0x80 : 0));
+    return {
+        {"missing input", "", 53, "File not found: opening " + input_name, Setup::NoInput},
+        {"input name is a directory", "", 75, input_name + " is a directory", Setup::InputIsDirectory},
+        {"empty input", "", 62, input_name + " ends before field 1"},
+        {"only blank lines", "\n \r\n\t\r\r\n", 62, input_name + " ends before field 1"},
+        {"a word for the first number", "seven" + valid.substr(valid.find(',')), 13,
+         "field 1 of " + input_name + " is \"seven\", not a number"},
+        {"a quoted number", "\"7\"" + valid.substr(valid.find(',')), 13, "field 1 of " + input_name},
+        {"beyond the Double range", "1e400" + valid.substr(valid.find(',')), 6,
+         "field 1 of " + input_name + " is beyond the largest Double"},
+        {"below the Double range, negative", "-1e99999" + valid.substr(valid.find(',')), 6, "beyond the largest"},
+        {"inf", "inf" + valid.substr(valid.find(',')), 13, "\"inf\""},
+        {"nan", "nan" + valid.substr(valid.find(',')), 13, "\"nan\""},
+        {"Infinity", "-Infinity" + valid.substr(valid.find(',')), 13, "\"-Infinity\""},
+        {"hex", "0x1A" + valid.substr(valid.find(',')), 13, "\"0x1A\""},
+        {"locale decimal comma with semicolons", "1,5;2" + valid.substr(valid.find(',')), 13, "\"5;2\""},
+        {"digit grouping", "1'000" + valid.substr(valid.find(',')), 13, "\"1'000\""},
+        {"a 100 MB line of digits", digits(100 << 20), 13, "field 1 of " + input_name + " is longer than 1 MiB"},
+        {"a 2 MiB quoted field", "\"" + std::string(2 << 20, 'a') + "\"", 13, "longer than 1 MiB"},
+        {"NUL bytes", std::string("\0\0\0,1,1,1", 9), 13, "\\x00\\x00\\x00"},
+        {"binary garbage", garbage, 13, "not a number"},
+        {"result name is a directory", valid, 75, result_name + " is a directory", Setup::ResultIsDirectory},
+        {"read-only directory", valid, 70, "Permission denied: creating " + result_name, Setup::ReadOnlyDirectory},
+        {"read-only result", valid, 70, "Permission denied: " + result_name + " is not writable",
+         Setup::ReadOnlyResult},
+        {"no room for the first byte", valid, 57, "writing " + result_name + ": File too large", Setup::SizeLimit, 0},
+    };
+}
+
+TEST(BadInput, Photo) {
+    Program p{"photo", "PHOTO.DAT", "photo.sol"};
+    std::vector<Hostile> cases = common_cases(p.input, p.result, "7,2.54,2.54,1000");
+    std::vector<Hostile> own = {
+        {"too few fields", "7,2.54,2.54", 62, "PHOTO.DAT ends before field 4"},
+        {"too few fields, line ends", "7\r\n2.54\r\n", 62, "PHOTO.DAT ends before field 3"},
+        {"a word for D", "7,2.54,2.54,dpi", 13, "field 4 of PHOTO.DAT is \"dpi\""},
+        {"X past the largest Double", "1e308,1,1,1", 6, "Overflow"},
+        {"W times H past the largest Double", "7,1e300,1e300,1", 6, "product beyond the largest Double"},
+        {"a quotient past the largest Double", "7,1.7e308,1,1", 6, "Overflow"},
+        {"the size of a huge A", "1e300,1e10,1e10,1e10", 6, "Overflow"},
+    };
+    cases.insert(cases.end(), own.begin(), own.end());
+    ASSERT_GE(cases.size(), 25u);
+    for (const Hostile& c : cases) check(p, c);
+}
+
+TEST(BadInput, Computer) {
+    Program p{"computer", "computer.dat", "computer.sol"};
+    std::vector<Hostile> cases = common_cases(p.input, p.result, "12,18,2");
+    std::vector<Hostile> own = {
+        {"too few fields", "12,18", 62, "computer.dat ends before field 3"},
+        {"a word for Q", "12,x,1", 13, "field 2 of computer.dat is \"x\""},
+        {"a word for K", "12,18,k", 13, "field 3 of computer.dat is \"k\""},
+        {"M beyond 32 bits", "3000000000,4000000000,1", 6, "3000000000 is beyond the 32-bit range"},
+        {"M rounds past 32 bits", "2147483647.5,2147483648,1", 6, "beyond the 32-bit range"},
+        {"K beyond 32 bits", "12,18,-2147483649", 6, "-2147483649 is beyond the 32-bit range"},
+        {"a listing past a size limit", "0,0,-2147483648", 57, "writing computer.sol: File too large",
+         Setup::SizeLimit, 3 << 20},
+        {"SIGTERM during a long listing", "0,0,-2147483648", 128 + SIGTERM, "terminated (SIGTERM)",
+         Setup::Terminate},
+    };
+    cases.insert(cases.end(), own.begin(), own.end());
+    ASSERT_GE(cases.size(), 25u);
+    for (const Hostile& c : cases) check(p, c);
+}
+
+TEST(BadInput, Tallage) {
+    Program p{"tallage", "tallage.dat", "tallage.sol"};
+    std::string hundred = "100,0,0";
+    for (int i = 1; i <= 100; ++i) hundred += "," + std::to_string(i) + "," + std::to_string(i);
+    std::vector<Hostile> cases = common_cases(p.input, p.result, "1,0,0,3,4");
+    std::vector<Hostile> own = {
+        {"101 points after point 0", "101" + hundred.substr(3) + ",1,1", 9, "index 101 of y (0 to 100)"},
+        {"a huge N", "1e9" + hundred.substr(3), 9, "index 101 of y (0 to 100)"},
+        {"a coordinate of 40000", "1,0,0,40000,0", 6, "field 4 of tallage.dat: 40000 is beyond the 16-bit range"},
+        {"a coordinate of -40000", "1,0,0,0,-40000", 6, "field 5 of tallage.dat: -40000 is beyond the 16-bit range"},
+        {"point 0 past 16 bits", "0,32767.5,0", 6, "32767.5 is beyond the 16-bit range"},
+        {"a difference past 16 bits", "1,-20000,0,20000,0", 6, "-20000 - 20000 is beyond the 16-bit range"},
+        {"a distance past 16 bits", "1,0,0,30000,30000", 6, "42426.4068"},
+        {"a word for a coordinate", "1,0,0,a,1", 13, "field 4 of tallage.dat is \"a\""},
+        {"too few pairs", "3,0,0,1,1", 62, "tallage.dat ends before field 6"},
+        {"a listing past a size limit", "1,0,0,3,4", 57, "writing tallage.sol: File too large", Setup::SizeLimit,
+         1000},
+    };
+    cases.insert(cases.end(), own.begin(), own.end());
+    ASSERT_GE(cases.size(), 25u);
+    for (const Hostile& c : cases) check(p, c);
+}
+
+// Line ends of every kind read alike.
+TEST(BadInput, LineEndsOfEveryKind) {
+    struct {
+        Program p;
+        std::string lf;
+    } programs[] = {{{"photo", "PHOTO.DAT", "photo.sol"}, "7\n2.54\n2.54\n1000\n"},
+                    {{"computer", "computer.dat", "computer.sol"}, "12\n18\n2\n"},
+                    {{"tallage", "tallage.dat", "tallage.sol"}, "1\n0\n0\n3\n4\n"}};
+    for (auto& [p, lf] : programs) {
+        std::string expected;
+        for (std::string ends : {"\n", "\r\n", "\r"}) {
+            std::string input;
+            for (char c : lf) input += c == '\n' ? ends : std::string(1, c);
+            test::TempDir dir;
+            dir.write(p.input, input);
+            test::RunResult r = test::run(test::bin(p.name), dir.path());
+            EXPECT_EQ(r.status, 0) << p.name << r.err;
+            if (expected.empty()) expected = dir.read(p.result);
+            EXPECT_EQ(dir.read(p.result), expected) << p.name;
+        }
+        EXPECT_FALSE(expected.empty());
+    }
+}
+
+}  // namespace
