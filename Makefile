@@ -32,6 +32,11 @@ fuzz: setup
 	build/fuzz/bin/fields_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -print_final_stats=1 \
 	    -artifact_prefix=build/fuzz/ build/fuzz/corpus fuzz/corpus
 
+# The end-to-end tests with every program run under valgrind's memcheck (slow: not in CI).
+valgrind: setup build
+	TRIO_TEST_WRAPPER="valgrind -q --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite" \
+	    ctest --preset default -j$(JOBS) -R '^(Photo|Computer|Tallage|BadInput)\.'
+
 bench: setup build
 	scripts/bench.sh build/default/bin
 

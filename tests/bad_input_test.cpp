@@ -60,9 +60,10 @@ void check(const Program& p, const Hostile& c) {
         if (::geteuid() == 0) options.uid = 65534;  // root passes every permission check: run as nobody
     }
     if (c.setup == Setup::SizeLimit) options.file_size_limit = c.limit;
-    if (c.setup == Setup::Terminate) {
+    if (c.setup == Setup::Terminate) {  // once the listing is under way
         options.signal = SIGTERM;
-        options.signal_after_ms = 300;
+        options.signal_after_ms = 100;
+        options.signal_when = [&] { return dir.entries().size() > before.size(); };
     }
     // Another user may not reach the build tree (a checkout under /root, say): run a copy from /tmp.
     test::TempDir copy;

@@ -84,10 +84,17 @@ RunResult run(const std::string& program, const std::string& dir, const RunOptio
             setrlimit(RLIMIT_FSIZE, &lim);
         }
         if (options.uid && (setgid(*options.uid) != 0 || setuid(*options.uid) != 0)) _exit(126);
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const std::string& a : options.args) argv.push_back(const_cast<char*>(a.c_str()));
+        std::vector<std::string> words;
+        if (const char* wrapper = std::getenv("TRIO_TEST_WRAPPER")) {
+            std::istringstream in(wrapper);
+            for (std::string w; in >> w;) words.push_back(w);
+        }
+        words.push_back(program);
+        words.insert(words.end(), options.args.begin(), options.args.end());
+        std::vector<char*> argv;
+        for (std::string& w : words) argv.push_back(w.data());
         argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     ::close(out[1]);
@@ -99,10 +106,14 @@ RunResult run(const std::string& program, const std::string& dir, const RunOptio
             .count();
     };
     bool signalled = false;
+    auto time_to_signal = [&] {
+        return options.signal && !signalled && elapsed() >= options.signal_after_ms &&
+               (!options.signal_when || options.signal_when());
+    };
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     int open_pipes = 2;
     while (open_pipes > 0) {
-        if (options.signal && !signalled && elapsed() >= options.signal_after_ms) {
+        if (time_to_signal()) {
             ::kill(pid, options.signal);
             signalled = true;
         }
@@ -128,13 +139,6 @@ RunResult run(const std::string& program, const std::string& dir, const RunOptio
     for (pollfd& p : fds)
         if (p.fd >= 0) ::close(p.fd);
     int status = 0;
-    while (!result.timed_out && options.signal && !signalled && ::waitpid(pid, &status, WNOHANG) == 0) {
-        if (elapsed() >= options.signal_after_ms) {
-            ::kill(pid, options.signal);
-            signalled = true;
-        }
-        ::usleep(1000);
-    }
     ::waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;

@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,9 +37,10 @@ struct RunOptions {
     std::optional<long> file_size_limit;  // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored
     std::optional<uid_t> uid;             // run as this user
     int timeout_ms = 20000;
-    // Sends this signal once the program has run for signal_after_ms.
+    // Sends this signal once the program has run for signal_after_ms and signal_when (if given) holds.
     int signal = 0;
     int signal_after_ms = 0;
+    std::function<bool()> signal_when;
     std::vector<std::string> args;
 };
 
@@ -48,7 +50,8 @@ struct RunResult {
     std::string out, err;
 };
 
-// Runs the program in dir, no standard input.
+// Runs the program in dir, no standard input. Where the environment variable TRIO_TEST_WRAPPER is
+// set (say, to "valgrind -q --error-exitcode=99"), the program runs under that command.
 RunResult run(const std::string& program, const std::string& dir, const RunOptions& options = {});
 
 // The number of lines of text.

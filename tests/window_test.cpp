@@ -152,7 +152,9 @@ TEST(NoDisplay, BoxPrintsItsPromptAndWindowIsNotShown) {
                                           : "no display can be opened at " + display;
         {
             test::TempDir dir;
-            test::RunResult r = test::run(test::bin("form_probe"), dir.path(), {display, {}, {}, 5000, 0, 0, {"box"}});
+            test::RunOptions box = options;
+            box.args = {"box"};
+            test::RunResult r = test::run(test::bin("form_probe"), dir.path(), box);
             EXPECT_EQ(r.status, 0) << display << r.err;
             EXPECT_EQ(r.out, "Hello, box\nafter the box\n");
         }
