@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Each manual page renders with man -l and no warnings, in the usual sections, with version 1.00.
+set -euo pipefail
+pages=$1 version=$2
+for p in photo computer tallage; do
+  err=$(MANWIDTH=80 man --warnings -l "$pages/$p.1" 2>&1 >/dev/null)
+  [ -z "$err" ] || { echo "$p.1: $err"; exit 1; }
+  text=$(MANWIDTH=80 man -l "$pages/$p.1" 2>/dev/null)
+  for section in NAME SYNOPSIS DESCRIPTION FILES "EXIT STATUS" EXAMPLES; do
+    grep -q "^$section" <<<"$text" || { echo "$p.1 has no $section"; exit 1; }
+  done
+  grep -q "$p $version" <<<"$text" || { echo "$p.1 does not show $p $version"; exit 1; }
+  for n in 5 6 7 9 11 13 53 57 61 62 70 75; do
+    grep -qE "^ +$n +[A-Z]" <<<"$text" || { echo "$p.1 does not list exit status $n"; exit 1; }
+  done
+done
+for p in computer tallage; do
+  MANWIDTH=80 man -l "$pages/$p.1" 2>/dev/null | grep -q "^DISPLAY" || { echo "$p.1 has no DISPLAY"; exit 1; }
+done
+echo "manual pages ok"

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds the Debian package, checks its control fields and contents, unpacks it into a throw-away
+# root and runs the programs from there.
+set -euo pipefail
+build=$(cd "$1" && pwd) version=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; exit 1; }
+deb=$(ls "$work"/out/*.deb)
+fail() { echo "package: $*"; exit 1; }
+
+[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "version is not $version"
+depends=$(dpkg-deb -f "$deb" Depends)
+for lib in libc6 libfltk1.3 libx11-6; do grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"; done
+contents=$(dpkg-deb -c "$deb")
+for f in usr/bin/photo usr/bin/computer usr/bin/tallage usr/lib/trio/trio-display.so \
+         usr/share/man/man1/photo.1.gz usr/share/man/man1/computer.1.gz usr/share/man/man1/tallage.1.gz; do
+  grep -q " \./$f\$" <<<"$contents" || fail "no $f"
+done
+grep -qE "usr/bin/(computer_literal|form_probe)|_test" <<<"$contents" && fail "holds test or benchmark programs"
+
+root=$work/root
+dpkg-deb -x "$deb" "$root"
+for p in photo computer tallage; do
+  grep -q "@(#) $p $version$" <<<"$(strings "$root/usr/bin/$p")" || fail "$p does not carry '$p $version'"
+done
+mkdir "$work/run" && cd "$work/run"
+printf '7,2.54,2.54,1000\n' > PHOTO.DAT
+printf '12,18,2\n' > computer.dat
+printf '1\n0,0\n3,4\n' > tallage.dat
+env -u DISPLAY "$root/usr/bin/photo"
+[ "$(cat photo.sol)" = 1000 ] || fail "photo wrote $(cat photo.sol)"
+[ "$(env -u DISPLAY "$root/usr/bin/computer")" = OK ] || fail "computer did not say OK"
+[ "$(tr '\n' ' ' < computer.sol)" = "2 3 4 6 12 " ] || fail "computer wrote $(cat computer.sol)"
+env -u DISPLAY "$root/usr/bin/tallage" 2>/dev/null
+[ "$(head -n 2 tallage.sol | tr '\n' ' ')" = "10 0 5 " ] || fail "tallage wrote $(head -n 3 tallage.sol)"
+grep -q "photo $version" <<<"$(zcat "$root/usr/share/man/man1/photo.1.gz")" || fail "photo.1.gz lacks the version"
+echo "package ok: $(basename "$deb")"
