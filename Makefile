@@ -34,7 +34,7 @@ fuzz: setup
 
 # The end-to-end tests with every program run under valgrind's memcheck (slow: not in CI).
 valgrind: setup build
-	TRIO_TEST_WRAPPER="valgrind -q --error-exitcode=99 --leak-check=full --show-possibly-lost=no --errors-for-leak-kinds=definite" \
+	TRIO_TEST_WRAPPER="valgrind -q --vgdb=no --error-exitcode=99 --leak-check=full --show-possibly-lost=no --errors-for-leak-kinds=definite" \
 	    ctest --preset default -j$(JOBS) -R '^(Photo|Computer|Tallage|BadInput)\.'
 
 bench: setup build

@@ -1,6 +1,7 @@
 #include "files.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +26,22 @@ char temporaries[max_files][PATH_MAX];
 
 std::string system_error(const std::string& doing, int err) { return doing + ": " + std::strerror(err); }
 
+// Holds back the stopping signals, so that a temporary file is never created without its name
+// being where the signal handler looks for it.
+class HoldStopSignals {
+  public:
+    HoldStopSignals() {
+        sigset_t stops;
+        sigemptyset(&stops);
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, sig);
+        sigprocmask(SIG_BLOCK, &stops, &old_);
+    }
+    ~HoldStopSignals() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+
+  private:
+    sigset_t old_;
+};
+
 class OutputFile {
   public:
     OutputFile(int number, std::string name) : number_(number), name_(std::move(name)) {
@@ -38,6 +55,7 @@ class OutputFile {
         std::size_t slash = name_.rfind('/');
         std::string dir = slash == std::string::npos ? "" : name_.substr(0, slash + 1);
         std::string base = name_.substr(dir.size());
+        HoldStopSignals hold;
         for (int attempt = 0;; ++attempt) {
             temp_ = dir + "." + base + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
             if (temp_.size() >= PATH_MAX) raise(PathFileAccess, name_ + ": name too long");
