@@ -50,7 +50,7 @@ class OutputFile {
         if (::stat(name_.c_str(), &st) == 0) {
             if (S_ISDIR(st.st_mode)) raise(PathFileAccess, name_ + " is a directory");
             if (::access(name_.c_str(), W_OK) != 0) raise(PermissionDenied, name_ + " is not writable");
-            if (S_ISREG(st.st_mode)) keep_mode = st.st_mode & 07777;
+            if (S_ISREG(st.st_mode)) keep_mode = st.st_mode & 0777;  // its permissions, not set-id bits
         }
         std::size_t slash = name_.rfind('/');
         std::string dir = slash == std::string::npos ? "" : name_.substr(0, slash + 1);
