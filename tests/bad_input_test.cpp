@@ -122,10 +122,16 @@ std::vector<Hostile> common_cases(const std::string& input_name, const std::stri
     };
 }
 
+// The common cases, with `valid` the program's good input, and the program's own; at least 25.
+void check_all(const Program& p, const std::string& valid, const std::vector<Hostile>& own) {
+    std::vector<Hostile> cases = common_cases(p.input, p.result, valid);
+    cases.insert(cases.end(), own.begin(), own.end());
+    ASSERT_GE(cases.size(), 25u);
+    for (const Hostile& c : cases) check(p, c);
+}
+
 TEST(BadInput, Photo) {
-    Program p{"photo", "PHOTO.DAT", "photo.sol"};
-    std::vector<Hostile> cases = common_cases(p.input, p.result, "7,2.54,2.54,1000");
-    std::vector<Hostile> own = {
+    check_all({"photo", "PHOTO.DAT", "photo.sol"}, "7,2.54,2.54,1000", {
         {"too few fields", "7,2.54,2.54", 62, "PHOTO.DAT ends before field 4"},
         {"too few fields, line ends", "7\r\n2.54\r\n", 62, "PHOTO.DAT ends before field 3"},
         {"a word for D", "7,2.54,2.54,dpi", 13, "field 4 of PHOTO.DAT is \"dpi\""},
@@ -133,16 +139,11 @@ TEST(BadInput, Photo) {
         {"W times H past the largest Double", "7,1e300,1e300,1", 6, "product beyond the largest Double"},
         {"a quotient past the largest Double", "7,1.7e308,1,1", 6, "Overflow"},
         {"the size of a huge A", "1e300,1e10,1e10,1e10", 6, "Overflow"},
-    };
-    cases.insert(cases.end(), own.begin(), own.end());
-    ASSERT_GE(cases.size(), 25u);
-    for (const Hostile& c : cases) check(p, c);
+    });
 }
 
 TEST(BadInput, Computer) {
-    Program p{"computer", "computer.dat", "computer.sol"};
-    std::vector<Hostile> cases = common_cases(p.input, p.result, "12,18,2");
-    std::vector<Hostile> own = {
+    check_all({"computer", "computer.dat", "computer.sol"}, "12,18,2", {
         {"too few fields", "12,18", 62, "computer.dat ends before field 3"},
         {"a word for Q", "12,x,1", 13, "field 2 of computer.dat is \"x\""},
         {"a word for K", "12,18,k", 13, "field 3 of computer.dat is \"k\""},
@@ -153,18 +154,13 @@ TEST(BadInput, Computer) {
          Setup::SizeLimit, 3 << 20},
         {"SIGTERM during a long listing", "0,0,-2147483648", 128 + SIGTERM, "terminated (SIGTERM)",
          Setup::Terminate},
-    };
-    cases.insert(cases.end(), own.begin(), own.end());
-    ASSERT_GE(cases.size(), 25u);
-    for (const Hostile& c : cases) check(p, c);
+    });
 }
 
 TEST(BadInput, Tallage) {
-    Program p{"tallage", "tallage.dat", "tallage.sol"};
     std::string hundred = "100,0,0";
     for (int i = 1; i <= 100; ++i) hundred += "," + std::to_string(i) + "," + std::to_string(i);
-    std::vector<Hostile> cases = common_cases(p.input, p.result, "1,0,0,3,4");
-    std::vector<Hostile> own = {
+    check_all({"tallage", "tallage.dat", "tallage.sol"}, "1,0,0,3,4", {
         {"101 points after point 0", "101" + hundred.substr(3) + ",1,1", 9, "index 101 of y (0 to 100)"},
         {"a huge N", "1e9" + hundred.substr(3), 9, "index 101 of y (0 to 100)"},
         {"a coordinate of 40000", "1,0,0,40000,0", 6, "field 4 of tallage.dat: 40000 is beyond the 16-bit range"},
@@ -176,10 +172,7 @@ TEST(BadInput, Tallage) {
         {"too few pairs", "3,0,0,1,1", 62, "tallage.dat ends before field 6"},
         {"a listing past a size limit", "1,0,0,3,4", 57, "writing tallage.sol: File too large", Setup::SizeLimit,
          1000},
-    };
-    cases.insert(cases.end(), own.begin(), own.end());
-    ASSERT_GE(cases.size(), 25u);
-    for (const Hostile& c : cases) check(p, c);
+    });
 }
 
 // Line ends of every kind read alike.
