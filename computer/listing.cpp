@@ -41,11 +41,11 @@ std::vector<std::int64_t> divisors_of(std::uint32_t n) {
     return divisors;
 }
 
-// Collects lines and hands them to the sink in large pieces.
+// Collects lines and hands them to the sink in large pieces. Its owner flushes it before
+// returning: a write that fails there is reported like any other, which a destructor could not.
 class Lines {
   public:
     explicit Lines(LineSink& sink) : sink_(sink) {}
-    ~Lines() { flush(); }
     void counter(double c) { end_line(rt::format_double(room(), c)); }
     // A line of sign, the integer v and a fixed suffix (a counter's fraction digits).
     void counter(bool negative, std::uint32_t v, std::string_view suffix) {
@@ -188,6 +188,7 @@ void list_divisor_counters(const Value& K, const Value& M, LineSink& out) {
         }
         c = (c + n) + 1.0;  // the loop's own Double sum, which may round
     }
+    lines.flush();
 }
 
 }  // namespace computer

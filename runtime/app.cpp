@@ -1,9 +1,11 @@
 #include "app.hpp"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -28,13 +30,16 @@ const char* program_name = "program";
 constexpr int twips_per_pixel = 15;
 constexpr int form_left = 4335, form_top = 4680, form_width = 4680, form_height = 3090;
 
-void write_all(int fd, const std::string& text) {
+// Writes all of text; false (with errno set) if a write fails.
+bool write_all(int fd, const std::string& text) {
     std::size_t done = 0;
     while (done < text.size()) {
         ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n <= 0) return;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
         done += static_cast<std::size_t>(n);
     }
+    return true;
 }
 
 // SIGINT and SIGTERM (and a hang-up) stop the program: temporary files go, earlier results stay.
@@ -103,7 +108,9 @@ void message_box(std::string_view prompt) {
     if (const DisplayModule* d = display(nullptr)) {
         d->message_box(program_name, text.c_str());
     } else {
-        write_all(STDOUT_FILENO, text + "\n");
+        // The prompt is the box's stand-in: losing it is a failed write like any other.
+        if (!write_all(STDOUT_FILENO, text + "\n"))
+            raise(DeviceIO, std::string("writing the prompt to standard output: ") + std::strerror(errno));
     }
 }
 
@@ -111,12 +118,23 @@ namespace detail {
 
 void begin(const char* program) {
     program_name = program;
+    // A closed standard descriptor would be taken by the next file opened, and a prompt or a
+    // report written to it would land in that file: each one closed is opened on /dev/null.
+    for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF && ::open("/dev/null", O_RDWR) != fd) std::_Exit(DeviceIO);
+    }
+    // A stopping signal that was ignored at start stays ignored, as nohup and background jobs expect.
     struct sigaction stop {};
     stop.sa_handler = on_stop_signal;
     sigemptyset(&stop.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &stop, nullptr);
-    // A file size limit is reported as a failed write, not a silent kill.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction was {};
+        if (sigaction(sig, nullptr, &was) == 0 && was.sa_handler == SIG_IGN) continue;
+        sigaction(sig, &stop, nullptr);
+    }
+    // A file size limit or a closed pipe is reported as a failed write, not a silent kill.
     signal(SIGXFSZ, SIG_IGN);
+    signal(SIGPIPE, SIG_IGN);
 }
 
 void finish_after_load() {
@@ -126,6 +144,7 @@ void finish_after_load() {
         d->show_window("Form1", form_left / twips_per_pixel, form_top / twips_per_pixel,
                        form_width / twips_per_pixel, form_height / twips_per_pixel);
     } else {
+        // A notice that cannot be written has nowhere to be reported: the result is complete.
         write_all(STDERR_FILENO, std::string(program_name) + ": " + why + "; the window Form1 is not shown\n");
     }
     end();
@@ -148,6 +167,7 @@ void fail_from_current_exception() noexcept {
         text = error_message(number);
     }
     abandon_all();
+    // Where even this line cannot be written, the exit status still tells.
     write_all(STDERR_FILENO,
               std::string(program_name) + ": run-time error " + std::to_string(number) + ": " + text + "\n");
     std::_Exit(number);

@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "errors.hpp"
 #include "fields.hpp"
@@ -46,7 +47,7 @@ class OutputFile {
   public:
     OutputFile(int number, std::string name) : number_(number), name_(std::move(name)) {
         struct stat st {};
-        mode_t keep_mode = 0;
+        std::optional<mode_t> keep_mode;  // an earlier result's permission bits, 000 included
         if (::stat(name_.c_str(), &st) == 0) {
             if (S_ISDIR(st.st_mode)) raise(PathFileAccess, name_ + " is a directory");
             if (::access(name_.c_str(), W_OK) != 0) raise(PermissionDenied, name_ + " is not writable");
@@ -66,7 +67,7 @@ class OutputFile {
                       system_error("creating " + name_ + " (as " + temp_ + ")", errno));
         }
         std::memcpy(temporaries[number_], temp_.c_str(), temp_.size() + 1);
-        if (keep_mode) ::fchmod(fd_, keep_mode);
+        if (keep_mode) ::fchmod(fd_, *keep_mode);
         buffer_.reserve(64 * 1024);
     }
 

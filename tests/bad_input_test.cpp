@@ -12,7 +12,7 @@
 namespace {
 
 enum class Setup { Input, NoInput, InputIsDirectory, ResultIsDirectory, ReadOnlyDirectory, ReadOnlyResult, SizeLimit,
-                   Terminate };
+                   Terminate, IgnoredThenTerminate };
 
 struct Hostile {
     std::string name;
@@ -21,6 +21,8 @@ struct Hostile {
     std::string says;  // a part of the one line on standard error
     Setup setup = Setup::Input;
     long limit = 0;  // the file size limit, for SizeLimit
+    int ignored = 0;  // the signal ignored from the start, for IgnoredThenTerminate
+    int repeat = 1;   // the input file holds `input` this many times (a huge file, not held here)
 };
 
 struct Program {
@@ -32,7 +34,6 @@ struct Program {
 // Bytes of every kind, so that "as it was" means byte for byte.
 const std::string earlier("earlier result\r\n\0\xff line 2\n", 26);
 
-std::string digits(std::size_t n) { return std::string(n, '7'); }
 
 void check(const Program& p, const Hostile& c) {
     SCOPED_TRACE(std::string(p.name) + ": " + c.name);
@@ -40,7 +41,9 @@ void check(const Program& p, const Hostile& c) {
     if (c.setup == Setup::InputIsDirectory) {
         ASSERT_EQ(::mkdir((dir / p.input).c_str(), 0755), 0);
     } else if (c.setup != Setup::NoInput) {
-        dir.write(p.input, c.input);
+        std::string content;
+        for (int i = 0; i < c.repeat; ++i) content += c.input;
+        dir.write(p.input, content);
     }
     if (c.setup == Setup::ResultIsDirectory) {
         ASSERT_EQ(::mkdir((dir / p.result).c_str(), 0755), 0);
@@ -60,8 +63,12 @@ void check(const Program& p, const Hostile& c) {
         if (::geteuid() == 0) options.uid = 65534;  // root passes every permission check: run as nobody
     }
     if (c.setup == Setup::SizeLimit) options.file_size_limit = c.limit;
-    if (c.setup == Setup::Terminate) {  // once the listing is under way
-        options.signal = SIGTERM;
+    if (c.setup == Setup::Terminate || c.setup == Setup::IgnoredThenTerminate) {  // once the listing is under way
+        options.signals = {SIGTERM};
+        if (c.ignored) {  // the ignored one first: the program runs on until the next one
+            options.ignored_signals = {c.ignored};
+            options.signals = {c.ignored, c.ignored == SIGTERM ? SIGINT : SIGTERM};
+        }
         options.signal_after_ms = 100;
         options.signal_when = [&] { return dir.entries().size() > before.size(); };
     }
@@ -78,6 +85,13 @@ void check(const Program& p, const Hostile& c) {
 
     EXPECT_FALSE(r.timed_out);
     EXPECT_EQ(r.status, c.status) << r.err;
+    if (c.setup == Setup::IgnoredThenTerminate) {
+        EXPECT_TRUE(r.signalled);
+    }
+    // The output is streamed, never held: a long listing stopped by a size limit stays small.
+    if (c.setup == Setup::SizeLimit && !std::getenv("TRIO_TEST_WRAPPER")) {
+        EXPECT_LT(r.peak_kib, 64 * 1024);
+    }
     EXPECT_EQ(test::count_lines(r.err), 1u) << r.err;
     EXPECT_EQ(r.err.rfind(std::string(p.name) + ": ", 0), 0u) << r.err;
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
@@ -110,7 +124,8 @@ std::vector<Hostile> common_cases(const std::string& input_name, const std::stri
         {"hex", "0x1A" + valid.substr(valid.find(',')), 13, "\"0x1A\""},
         {"locale decimal comma with semicolons", "1,5;2" + valid.substr(valid.find(',')), 13, "\"5;2\""},
         {"digit grouping", "1'000" + valid.substr(valid.find(',')), 13, "\"1'000\""},
-        {"a 100 MB line of digits", digits(100 << 20), 13, "field 1 of " + input_name + " is longer than 1 MiB"},
+        {"a 100 MB line of digits", std::string(1 << 20, '7'), 13, "field 1 of " + input_name + " is longer than 1 MiB",
+         Setup::Input, 0, 0, 100},
         {"a 2 MiB quoted field", "\"" + std::string(2 << 20, 'a') + "\"", 13, "longer than 1 MiB"},
         {"NUL bytes", std::string("\0\0\0,1,1,1", 9), 13, "\\x00\\x00\\x00"},
         {"binary garbage", garbage, 13, "not a number"},
@@ -122,9 +137,28 @@ std::vector<Hostile> common_cases(const std::string& input_name, const std::stri
     };
 }
 
-// The common cases, with `valid` the program's good input, and the program's own; at least 25.
-void check_all(const Program& p, const std::string& valid, const std::vector<Hostile>& own) {
+// A file size limit met at the first byte, within and at the last piece of the output that
+// `input` gives: just below its full size, and below each power of two under that.
+std::vector<Hostile> size_limits(const Program& p, const std::string& input) {
+    test::TempDir dir;
+    dir.write(p.input, input);
+    test::run(test::bin(p.name), dir.path());
+    long size = static_cast<long>(dir.read(p.result).size());
+    std::vector<Hostile> cases;
+    for (long limit : {1L, 4095L, 65535L, 65536L, 524288L, (1L << 20) - 1, size / 2, size - 1}) {
+        if (limit > 0 && limit < size)
+            cases.push_back({"a size limit of " + std::to_string(limit) + " of " + std::to_string(size), input, 57,
+                             "writing " + std::string(p.result) + ": File too large", Setup::SizeLimit, limit});
+    }
+    return cases;
+}
+
+// The common cases, with `valid` the program's good input, the size limits met on `long_output`,
+// and the program's own; at least 25.
+void check_all(const Program& p, const std::string& valid, const std::vector<Hostile>& own,
+               const std::string& long_output = {}) {
     std::vector<Hostile> cases = common_cases(p.input, p.result, valid);
+    for (const Hostile& c : size_limits(p, long_output.empty() ? valid : long_output)) cases.push_back(c);
     cases.insert(cases.end(), own.begin(), own.end());
     ASSERT_GE(cases.size(), 25u);
     for (const Hostile& c : cases) check(p, c);
@@ -154,7 +188,13 @@ TEST(BadInput, Computer) {
          Setup::SizeLimit, 3 << 20},
         {"SIGTERM during a long listing", "0,0,-2147483648", 128 + SIGTERM, "terminated (SIGTERM)",
          Setup::Terminate},
-    });
+        {"SIGINT ignored from the start", "0,0,-2147483648", 128 + SIGTERM, "terminated (SIGTERM)",
+         Setup::IgnoredThenTerminate, 0, SIGINT},
+        {"SIGHUP ignored from the start (nohup)", "0,0,-2147483648", 128 + SIGTERM, "terminated (SIGTERM)",
+         Setup::IgnoredThenTerminate, 0, SIGHUP},
+        {"SIGTERM ignored from the start", "0,0,-2147483648", 128 + SIGINT, "interrupted (SIGINT)",
+         Setup::IgnoredThenTerminate, 0, SIGTERM},
+    }, "0.3,0.4,-146400");
 }
 
 TEST(BadInput, Tallage) {
@@ -175,25 +215,47 @@ TEST(BadInput, Tallage) {
     });
 }
 
-// Line ends of every kind read alike.
-TEST(BadInput, LineEndsOfEveryKind) {
+// The same result whatever the line ends, whichever standard descriptors are closed at start (so
+// that the input or the result takes their numbers), and over an earlier result of mode 000,
+// whose mode it keeps.
+TEST(BadInput, SameResultWhateverTheSurroundings) {
     struct {
         Program p;
         std::string lf;
     } programs[] = {{{"photo", "PHOTO.DAT", "photo.sol"}, "7\n2.54\n2.54\n1000\n"},
                     {{"computer", "computer.dat", "computer.sol"}, "12\n18\n2\n"},
                     {{"tallage", "tallage.dat", "tallage.sol"}, "1\n0\n0\n3\n4\n"}};
+    struct Variant {
+        std::string ends = "\n";
+        std::vector<int> closed;
+        bool mode_000 = false;
+    } variants[] = {{}, {"\r\n", {}}, {"\r", {}}, {"\n", {0}}, {"\n", {1}}, {"\n", {2}}, {"\n", {0, 1}},
+                    {"\n", {0, 2}}, {"\n", {1, 2}}, {"\n", {0, 1, 2}}, {"\n", {}, ::geteuid() == 0}};
+    mode_t mask = ::umask(0);
+    ::umask(mask);
     for (auto& [p, lf] : programs) {
         std::string expected;
-        for (std::string ends : {"\n", "\r\n", "\r"}) {
+        for (const Variant& v : variants) {
             std::string input;
-            for (char c : lf) input += c == '\n' ? ends : std::string(1, c);
+            for (char c : lf) input += c == '\n' ? v.ends : std::string(1, c);
             test::TempDir dir;
             dir.write(p.input, input);
-            test::RunResult r = test::run(test::bin(p.name), dir.path());
-            EXPECT_EQ(r.status, 0) << p.name << r.err;
+            if (v.mode_000) {
+                dir.write(p.result, earlier);
+                ::chmod((dir / p.result).c_str(), 0);
+            }
+            test::RunOptions options;
+            options.closed_fds = v.closed;
+            test::RunResult r = test::run(test::bin(p.name), dir.path(), options);
+            SCOPED_TRACE(std::string(p.name) + " ends " + std::to_string(v.ends.size()) + " closed " +
+                         std::to_string(v.closed.size()) + (v.closed.empty() ? "" : " from " + std::to_string(v.closed[0])));
+            EXPECT_EQ(r.status, 0) << r.err;
             if (expected.empty()) expected = dir.read(p.result);
-            EXPECT_EQ(dir.read(p.result), expected) << p.name;
+            EXPECT_EQ(dir.read(p.result), expected);
+            EXPECT_EQ(dir.entries(), (std::vector<std::string>{p.input, p.result}));
+            struct stat st {};
+            ::stat((dir / p.result).c_str(), &st);
+            EXPECT_EQ(st.st_mode & 0777, v.mode_000 ? 0u : 0666u & ~mask);
         }
         EXPECT_FALSE(expected.empty());
     }

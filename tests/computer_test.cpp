@@ -92,12 +92,36 @@ TEST(Listing, HandPickedCases) {
         {"", "3", "1\n3\n", 0},                                  // Empty counts as 0, then 1
         {"1", "", "", 0},
         {"-1", "", "-1\n", 0},                                   // M Empty: 0, which -1 divides
+        {"1.5000000000000002", "6", "1.5\n2.5\n5.5\n", 0},       // 3.5000000000000004 crosses 4 onto 5.5
     };
     for (auto& c : cases) {
         Outcome fast = fast_listing(field(c.k), field(c.m));
         EXPECT_EQ(fast.lines, c.lines) << "K=" << c.k << " M=" << c.m;
         EXPECT_EQ(fast.error, c.error) << "K=" << c.k << " M=" << c.m;
         if (c.short_loop) expect_same(c.k, c.m);
+    }
+}
+
+// A sink that fails on its n-th write, as a full disk or a size limit would.
+struct FailingSink : StringSink {
+    int fail_at, writes = 0;
+    explicit FailingSink(int n) : fail_at(n) {}
+    void write(std::string_view t) override {
+        if (++writes == fail_at) raise(DeviceIO, "writing");
+        StringSink::write(t);
+    }
+};
+
+// A failed write, the first, one in the middle or the last, leaves the listing as an error.
+TEST(Listing, AFailedWriteIsAnErrorWhereverItFalls) {
+    for (const char* m : {"12", "0.3"}) {  // one piece; about 1 MB in many
+        FailingSink counting(0);
+        computer::list_divisor_counters(field("-146400"), field(m), counting);
+        for (int n : {1, (counting.writes + 1) / 2, counting.writes}) {
+            FailingSink sink(n);
+            EXPECT_THROW(computer::list_divisor_counters(field("-146400"), field(m), sink), RuntimeError)
+                << m << " write " << n << " of " << counting.writes;
+        }
     }
 }
 
@@ -187,6 +211,19 @@ TEST(Computer, ListsAndSaysOkWithoutADisplay) {
         EXPECT_EQ(r.out, "OK\n");
         EXPECT_EQ(r.err, "");
     }
+}
+
+// The prompt stands in for the box: a failed write of it is error 57; the result stays complete.
+TEST(Computer, APromptThatCannotBeWrittenIsAnError) {
+    test::TempDir dir;
+    dir.write("computer.dat", "12,18,2");
+    test::RunOptions options;
+    options.stdout_file = "/dev/full";
+    test::RunResult r = test::run(computer, dir.path(), options);
+    EXPECT_EQ(r.status, 57);
+    EXPECT_EQ(r.err, "computer: run-time error 57: Device I/O error: writing the prompt to standard output: "
+                     "No space left on device\n");
+    EXPECT_EQ(dir.read("computer.sol"), "2\n3\n4\n6\n12\n");
 }
 
 }  // namespace

@@ -71,6 +71,7 @@ RunResult run(const std::string& program, const std::string& dir, const RunOptio
         int null = ::open("/dev/null", O_RDONLY);
         dup2(null, 0);
         dup2(out[1], 1);
+        if (!options.stdout_file.empty()) dup2(::open(options.stdout_file.c_str(), O_WRONLY), 1);
         dup2(err[1], 2);
         if (::chdir(dir.c_str()) != 0) _exit(127);
         if (options.display.empty()) {
@@ -83,6 +84,8 @@ RunResult run(const std::string& program, const std::string& dir, const RunOptio
             rlimit lim{static_cast<rlim_t>(*options.file_size_limit), static_cast<rlim_t>(*options.file_size_limit)};
             setrlimit(RLIMIT_FSIZE, &lim);
         }
+        for (int sig : options.ignored_signals) signal(sig, SIG_IGN);
+        for (int fd : options.closed_fds) ::close(fd);
         if (options.uid && (setgid(*options.uid) != 0 || setuid(*options.uid) != 0)) _exit(126);
         std::vector<std::string> words;
         if (const char* wrapper = std::getenv("TRIO_TEST_WRAPPER")) {
@@ -105,17 +108,19 @@ RunResult run(const std::string& program, const std::string& dir, const RunOptio
         return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
             .count();
     };
-    bool signalled = false;
+    std::size_t sent = 0;
+    long last_sent = 0;
     auto time_to_signal = [&] {
-        return options.signal && !signalled && elapsed() >= options.signal_after_ms &&
-               (!options.signal_when || options.signal_when());
+        if (sent == options.signals.size()) return false;
+        if (sent > 0) return elapsed() >= last_sent + 100;
+        return elapsed() >= options.signal_after_ms && (!options.signal_when || options.signal_when());
     };
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     int open_pipes = 2;
     while (open_pipes > 0) {
         if (time_to_signal()) {
-            ::kill(pid, options.signal);
-            signalled = true;
+            ::kill(pid, options.signals[sent++]);
+            last_sent = elapsed();
         }
         if (elapsed() > options.timeout_ms) {
             ::kill(-pid, SIGKILL);
@@ -139,7 +144,10 @@ RunResult run(const std::string& program, const std::string& dir, const RunOptio
     for (pollfd& p : fds)
         if (p.fd >= 0) ::close(p.fd);
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    result.signalled = sent == options.signals.size();
+    result.peak_kib = usage.ru_maxrss;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
 }

@@ -37,16 +37,22 @@ struct RunOptions {
     std::optional<long> file_size_limit;  // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored
     std::optional<uid_t> uid;             // run as this user
     int timeout_ms = 20000;
-    // Sends this signal once the program has run for signal_after_ms and signal_when (if given) holds.
-    int signal = 0;
+    // Sends these signals, 100 ms apart, once the program has run for signal_after_ms and
+    // signal_when (if given) holds.
+    std::vector<int> signals;
     int signal_after_ms = 0;
     std::function<bool()> signal_when;
+    std::vector<int> ignored_signals;  // set to be ignored when the program starts
+    std::vector<int> closed_fds;       // standard descriptors closed when the program starts
+    std::string stdout_file;           // standard output to this file instead of a pipe
     std::vector<std::string> args;
 };
 
 struct RunResult {
     int status = -1;       // exit status, or 128 + signal if killed by one
     bool timed_out = false;
+    bool signalled = false;  // every signal asked for was sent
+    long peak_kib = 0;       // peak resident memory
     std::string out, err;
 };
 

@@ -61,6 +61,7 @@ INSTANTIATE_TEST_SUITE_P(
         ArithCase{"IntegerProductAtBottom", multiply, Integer(-32768), Integer(1), Integer(-32768)},
         ArithCase{"IntegerProductNegativeWidens", multiply, Integer(-32768), Integer(-1), Long(32768)},
         ArithCase{"LongProductWidensToDouble", multiply, Long(65536), Long(32768), Double(2147483648.0)},
+        ArithCase{"LongProductAtBottomStaysLong", multiply, Long(65536), Integer(-32768), Long(-2147483647 - 1)},
         ArithCase{"LongProductAtTop", multiply, Long(46341), Long(46340), Long(2147441940)},
         ArithCase{"DoublingPast32Bits", multiply, Long(1073741824), Integer(2), Double(2147483648.0)},
         ArithCase{"EmptyProduct", multiply, Value(), Integer(7), Integer(0)},
@@ -170,6 +171,7 @@ TEST(CountedLoop, CountersAndKinds) {
     EXPECT_EQ(counters(Integer(3), Integer(1)), "");
     EXPECT_EQ(counters(Integer(1), Double(2.5)), "1I 2I ");
     EXPECT_EQ(counters(Integer(3), Integer(1), Integer(-1)), "3I 2I 1I ");
+    EXPECT_EQ(counters(Integer(3), Integer(1), Integer(0)), "");  // a step of 0 counts upward
     EXPECT_EQ(counters(Value(), Integer(1)), "E 1I ");  // an Empty start is Empty, then 0 + 1
     EXPECT_EQ(counters(Integer(1), Value()), "");
 }
