@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: demo test setup build asan-test fuzz bench valgrind clean
+.PHONY: demo test setup build asan-test release-builds package package-test fuzz bench valgrind clean
 
 demo: setup build
 	scripts/demo.sh build/default/bin
@@ -22,6 +22,23 @@ asan-test: setup
 	cmake --preset asan >/dev/null
 	cmake --build --preset asan -j$(JOBS)
 	ctest --preset asan -j$(JOBS)
+
+# Release builds (-O3) with GCC and with clang, warnings as errors, as a packager's compiler sees the code.
+release-builds: setup
+	for cxx in g++ clang++; do \
+	  cmake -S . -B build/release-$$cxx -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=$$cxx -DTRIO_WERROR=ON >/dev/null && \
+	  cmake --build build/release-$$cxx -j$(JOBS) || exit 1; \
+	done
+
+VERSION = $(shell sed -n "s/^project.trio VERSION \([0-9.]*\).*/\1/p" CMakeLists.txt)
+
+# The Debian package (build/package/trio_$(VERSION)_amd64.deb), built by dpkg-buildpackage from debian/.
+package: setup
+	scripts/package.sh
+
+# The package checked with lintian, unpacked into a throw-away root and run from there.
+package-test: package
+	tests/package_test.sh build/package $(VERSION)
 
 # The fuzz target over the field reader and the Value operations, for FUZZ_SECONDS; a crash, a
 # leak or a sanitizer report fails it. Its corpus grows in build/fuzz/corpus from fuzz/corpus.

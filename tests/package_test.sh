@@ -1,20 +1,24 @@
 #!/usr/bin/env bash
-# Builds the Debian package, checks its control fields and contents, unpacks it into a throw-away
-# root and runs the programs from there.
+# The Debian package as a user receives it: lintian reports no error and no warning; it holds the
+# programs, the display module, the manual pages and the copyright; unpacked into a throw-away
+# root with dpkg -x, its programs run from there.
 set -euo pipefail
-build=$(cd "$1" && pwd) version=$2
+dir=$(cd "$1" && pwd) version=$2
+deb=$dir/trio_${version}_amd64.deb
+[ -f "$deb" ] || { echo "package: no $deb"; ls "$dir"; exit 1; }
+ls "$dir"/trio-dbgsym_"${version}"_amd64.*deb >/dev/null || { echo "package: no debug-symbols package"; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; exit 1; }
-deb=$(ls "$work"/out/*.deb)
 fail() { echo "package: $*"; exit 1; }
 
+lintian --info --fail-on error,warning "$deb" || fail "lintian reports errors or warnings"
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "version is not $version"
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libc6 libfltk1.3 libx11-6; do grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"; done
+for lib in libc6 libfltk1.3 libx11-6 libstdc++6; do grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"; done
 contents=$(dpkg-deb -c "$deb")
-for f in usr/bin/photo usr/bin/computer usr/bin/tallage usr/lib/trio/trio-display.so \
-         usr/share/man/man1/photo.1.gz usr/share/man/man1/computer.1.gz usr/share/man/man1/tallage.1.gz; do
+for f in usr/bin/photo usr/bin/computer usr/bin/tallage 'usr/lib/[^ ]*/trio/trio-display\.so' \
+         usr/share/man/man1/photo.1.gz usr/share/man/man1/computer.1.gz usr/share/man/man1/tallage.1.gz \
+         usr/share/doc/trio/copyright usr/share/doc/trio/changelog.gz; do
   grep -q " \./$f\$" <<<"$contents" || fail "no $f"
 done
 grep -qE "usr/bin/(computer_literal|form_probe)|_test" <<<"$contents" && fail "holds test or benchmark programs"
@@ -35,4 +39,5 @@ env -u DISPLAY "$root/usr/bin/photo"
 env -u DISPLAY "$root/usr/bin/tallage" 2>/dev/null
 [ "$(head -n 2 tallage.sol | tr '\n' ' ')" = "10 0 5 " ] || fail "tallage wrote $(head -n 3 tallage.sol)"
 grep -q "photo $version" <<<"$(zcat "$root/usr/share/man/man1/photo.1.gz")" || fail "photo.1.gz lacks the version"
+grep -q "^License: Expat" "$root/usr/share/doc/trio/copyright" || fail "the copyright file names no license"
 echo "package ok: $(basename "$deb")"

@@ -10,6 +10,9 @@
 
 namespace test {
 
+// Whether the programs and tests are built with the sanitizers (slower, and more memory).
+inline constexpr bool sanitized = TRIO_TEST_SANITIZED;
+
 // The directory of the built programs.
 std::string bin(const std::string& program);
 
