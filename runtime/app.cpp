@@ -63,6 +63,13 @@ std::string directory_of_program() {
     return p.substr(0, p.rfind('/'));
 }
 
+// A run-time error's report goes to standard error; a program started from the desktop has nobody
+// reading that, so the report is shown in a box as well. From the desktop means: neither standard
+// input nor standard error is a terminal (the user is not at one), and a display can be reached.
+bool started_from_desktop() {
+    return !::isatty(STDIN_FILENO) && !::isatty(STDERR_FILENO) && display(nullptr) != nullptr;
+}
+
 }  // namespace
 
 const DisplayModule* display(const char** why) {
@@ -106,7 +113,7 @@ void message_box(std::string_view prompt) {
     commit_results();
     std::string text(prompt);
     if (const DisplayModule* d = display(nullptr)) {
-        d->message_box(program_name, text.c_str());
+        d->message_box(program_name, text.c_str(), 0);
     } else {
         // The prompt is the box's stand-in: losing it is a failed write like any other.
         if (!write_all(STDOUT_FILENO, text + "\n"))
@@ -168,8 +175,14 @@ void fail_from_current_exception() noexcept {
     }
     abandon_all();
     // Where even this line cannot be written, the exit status still tells.
-    write_all(STDERR_FILENO,
-              std::string(program_name) + ": run-time error " + std::to_string(number) + ": " + text + "\n");
+    std::string report = "run-time error " + std::to_string(number) + ": " + text;
+    write_all(STDERR_FILENO, std::string(program_name) + ": " + report + "\n");
+    // The box waits for the user with the results already dealt with; should the display go away
+    // meanwhile, the program still ends with the error's number.
+    try {
+        if (started_from_desktop()) display(nullptr)->message_box(program_name, report.c_str(), number);
+    } catch (...) {
+    }
     std::_Exit(number);
 }
 

@@ -4,6 +4,7 @@
 #include <FL/Fl_Window.H>
 #include <FL/fl_ask.H>
 #include <FL/x.H>
+#include <unistd.h>
 
 #include "display.hpp"
 
@@ -17,7 +18,16 @@ int open_display() {
     return 1;
 }
 
-void message_box(const char* title, const char* prompt) {
+int status_if_lost = 0;
+
+// The X library ends the process once this returns; it must not return into it.
+int on_display_lost(Display*) { _exit(status_if_lost); }
+
+void message_box(const char* title, const char* prompt, int status_if_lost_) {
+    if (status_if_lost_) {
+        status_if_lost = status_if_lost_;
+        XSetIOErrorHandler(on_display_lost);
+    }
     fl_close = "OK";  // the one button; Return, Escape, a click and the window manager's close dismiss it
     fl_message_hotspot(0);
     fl_message_title(title);

@@ -1,38 +1,53 @@
 #!/usr/bin/env bash
-# Takes screenshots of tallage's window and computer's box under Xvfb into docs/.
-# Needs xvfb, xdotool, x11-apps (xwd) and netpbm (xwdtopnm, pnmtopng).
+# Takes the README's pictures into docs/: tallage's window, computer's box and an error box, each
+# as a user sees it, with a window manager's frame and caption. Runs its own Xvfb with twm in it
+# (the tests run without a window manager). Needs xvfb, twm, xdotool, x11-apps (xwd) and netpbm.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=${1:-$root/build/default/bin}
-for tool in Xvfb xdotool xwd xwdtopnm pnmtopng; do
-  command -v "$tool" >/dev/null || { echo "missing $tool: apt-get install xvfb xdotool x11-apps netpbm" >&2; exit 1; }
+for tool in Xvfb twm xdotool xwd xwdtopnm pnmtopng; do
+  command -v "$tool" >/dev/null || { echo "missing $tool: apt-get install xvfb twm xdotool x11-apps netpbm" >&2; exit 1; }
 done
 work=$(mktemp -d)
 exec 3>"$work/display"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -noreset -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
-trap 'kill $xvfb 2>/dev/null; rm -rf "$work"' EXIT
+trap 'kill $wm $xvfb 2>/dev/null; rm -rf "$work"' EXIT
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
 export DISPLAY=":$(head -n 1 "$work/display")"
+# twm places new windows where the program asks (no interactive placement), with a plain frame.
+printf 'RandomPlacement\nUsePPosition "on"\nNoGrabServer\nDecorateTransients\nTitleFont "fixed"\nIconFont "fixed"\n' > "$work/twmrc"
+twm -f "$work/twmrc" >/dev/null 2>&1 &
+wm=$!
+sleep 0.5
 
-shoot() {  # window-name-regex output.png [root]: the window alone, or the whole screen at half size
+# The frame around the named window (its parent under twm), or the whole screen.
+shoot() {  # window-name-regex output.png [root]
   local w=""
   for _ in $(seq 200); do w=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1) && [ -n "$w" ] && break; sleep 0.05; done
-  sleep 0.3  # let it draw
+  sleep 0.5  # let it draw
   if [ "${3:-}" = root ]; then
-    xwd -root -silent | xwdtopnm 2>/dev/null | pnmscale 0.5 | pnmtopng > "$2"
+    xwd -root -silent | xwdtopnm 2>/dev/null | pnmtopng > "$2"
   else
-    xwd -id "$w" -silent | xwdtopnm 2>/dev/null | pnmtopng > "$2"
+    local frame
+    frame=$(xwininfo -tree -id "$w" | sed -n 's/.*Parent window id: \(0x[0-9a-f]*\).*/\1/p')
+    [ -n "$(xwininfo -id "$frame" | grep -i 'root window')" ] && frame=$w
+    xwd -id "$frame" -silent | xwdtopnm 2>/dev/null | pnmtopng > "$2"
   fi
   echo "$w"
 }
 
-mkdir -p "$work/t" "$work/c" "$root/docs"
+mkdir -p "$work/t" "$work/c" "$work/e" "$root/docs"
 cp "$root/examples/tallage.dat" "$work/t/"
 cp "$root/examples/computer.dat" "$work/c/"
-(cd "$work/t" && "$bin/tallage") & program=$!
+(cd "$work/t" && "$bin/tallage" 2>/dev/null) & program=$!
 shoot '^Form1$' "$root/docs/tallage-window.png" root >/dev/null
 kill "$program"; wait $program 2>/dev/null || true
 (cd "$work/c" && "$bin/computer" >/dev/null) & program=$!
 w=$(shoot '^computer$' "$root/docs/computer-box.png")
 xdotool windowfocus "$w" key Return 2>/dev/null; wait $program
+# photo started from the desktop (no terminal) in a folder without PHOTO.DAT.
+(cd "$work/e" && "$bin/photo" </dev/null 2>/dev/null) & program=$!
+w=$(shoot '^photo$' "$root/docs/photo-error-box.png")
+xdotool windowfocus "$w" key Return 2>/dev/null; wait $program || true
+echo "docs/tallage-window.png docs/computer-box.png docs/photo-error-box.png"

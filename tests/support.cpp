@@ -72,6 +72,11 @@ RunResult run(const std::string& program, const std::string& dir, const RunOptio
         dup2(null, 0);
         dup2(out[1], 1);
         if (!options.stdout_file.empty()) dup2(::open(options.stdout_file.c_str(), O_WRONLY), 1);
+        if (options.terminal) {  // the master stays open in the program, so the terminal lives as long
+            int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+            if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) _exit(125);
+            dup2(::open(::ptsname(master), O_RDWR | O_NOCTTY), 0);
+        }
         dup2(err[1], 2);
         if (::chdir(dir.c_str()) != 0) _exit(127);
         if (options.display.empty()) {

@@ -48,6 +48,7 @@ struct RunOptions {
     std::vector<int> ignored_signals;  // set to be ignored when the program starts
     std::vector<int> closed_fds;       // standard descriptors closed when the program starts
     std::string stdout_file;           // standard output to this file instead of a pipe
+    bool terminal = false;             // standard input a terminal (a pseudo-terminal) instead of /dev/null
     std::vector<std::string> args;
 };
 

@@ -142,6 +142,57 @@ TEST(Window, TallageShowsItsWindowUntilClosed) {
     EXPECT_EQ(r.err, "");
 }
 
+// A run-time error of a program started from the desktop (no terminal, a display at hand) is shown
+// in a box titled with the program's name too, once the results are dealt with; dismissed, the
+// program ends with the error's number.
+struct Failing {
+    const char *program, *input, *result;
+    std::string content;  // empty: no input file
+    int status;
+};
+void PrintTo(const Failing& f, std::ostream* os) { *os << f.program; }
+
+class ErrorBox : public ::testing::TestWithParam<Failing> {};
+
+TEST_P(ErrorBox, ShowsTheReportFromTheDesktop) {
+    const Failing& f = GetParam();
+    test::TempDir dir;
+    if (!f.content.empty()) dir.write(f.input, f.content);
+    dir.write(f.result, "earlier\n");
+    auto before = dir.entries();
+    Running program(test::bin(f.program), dir);
+    unsigned long w = x->wait_for_window(std::string("^") + f.program + "$");
+    ASSERT_NE(w, 0u) << x->display();
+    EXPECT_EQ(dir.entries(), before);  // no temporary file while the box waits
+    EXPECT_EQ(dir.read(f.result), "earlier\n");
+    x->shell("xdotool windowfocus --sync " + std::to_string(w) + " key Return");
+    test::RunResult r = program.finish();
+    EXPECT_EQ(r.status, f.status) << r.err;
+    EXPECT_EQ(r.err.rfind(std::string(f.program) + ": run-time error " + std::to_string(f.status) + ": ", 0), 0u);
+    EXPECT_EQ(test::count_lines(r.err), 1u) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Programs, ErrorBox,
+    ::testing::Values(Failing{"photo", "PHOTO.DAT", "photo.sol", "", 53},
+                      Failing{"computer", "computer.dat", "computer.sol", "3000000000,4000000000,1", 6},
+                      Failing{"tallage", "tallage.dat", "tallage.sol", "", 53}),
+    [](const auto& info) { return std::string(info.param.program); });
+
+// From a terminal the line is enough: no box, no wait, even with a display at hand.
+TEST(ErrorBox, NotFromATerminal) {
+    for (std::string program : {"photo", "computer", "tallage"}) {
+        test::TempDir dir;
+        test::RunOptions options;
+        options.display = x->display();
+        options.terminal = true;
+        options.timeout_ms = 5000;
+        test::RunResult r = test::run(test::bin(program), dir.path(), options);
+        EXPECT_EQ(r.status, 53) << program << r.err;
+        EXPECT_EQ(test::count_lines(r.err), 1u) << r.err;
+    }
+}
+
 // Without a display, or with one that cannot be reached, nothing crashes or waits.
 TEST(NoDisplay, BoxPrintsItsPromptAndWindowIsNotShown) {
     for (std::string display : {"", ":4321"}) {
