@@ -1,24 +1,12 @@
 #include "app.hpp"
 
-#include <dlfcn.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <cstring>
 #include <new>
 #include <string>
 
 #include "display.hpp"
 #include "errors.hpp"
 #include "files.hpp"
-
-#ifndef TRIO_MODULE_DIR
-#define TRIO_MODULE_DIR "../lib/trio"
-#endif
+#include "os.hpp"
 
 namespace rt {
 
@@ -30,44 +18,22 @@ const char* program_name = "program";
 constexpr int twips_per_pixel = 15;
 constexpr int form_left = 4335, form_top = 4680, form_width = 4680, form_height = 3090;
 
-// Writes all of text; false (with errno set) if a write fails.
-bool write_all(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// SIGINT and SIGTERM (and a hang-up) stop the program: temporary files go, earlier results stay.
-// Only async-signal-safe calls here.
-extern "C" void on_stop_signal(int sig) {
+// A stop (SIGINT, SIGTERM, SIGHUP, or the like) ends the program: temporary files go, earlier
+// results stay, and it says so in one line. Runs where the stop arrives: no allocation here.
+void on_stop(const char* how) {
     remove_temporaries_now();
-    const char* how = sig == SIGINT ? ": interrupted (SIGINT)\n"
-                      : sig == SIGTERM ? ": terminated (SIGTERM)\n"
-                                       : ": hung up (SIGHUP)\n";
-    if (::write(STDERR_FILENO, program_name, std::strlen(program_name)) >= 0 &&
-        ::write(STDERR_FILENO, how, std::strlen(how)) >= 0) {
-    }
-    _exit(128 + sig);
-}
-
-std::string directory_of_program() {
-    char path[PATH_MAX];
-    ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return ".";
-    std::string p(path, static_cast<std::size_t>(n));
-    return p.substr(0, p.rfind('/'));
+    char line[128];
+    std::size_t n = 0;
+    for (const char* part : {program_name, ": ", how, "\n"})
+        for (const char* c = part; *c && n < sizeof line; ++c) line[n++] = *c;
+    os::write_standard(os::Stream::Error, std::string_view(line, n));
 }
 
 // A run-time error's report goes to standard error; a program started from the desktop has nobody
 // reading that, so the report is shown in a box as well. From the desktop means: neither standard
 // input nor standard error is a terminal (the user is not at one), and a display can be reached.
 bool started_from_desktop() {
-    return !::isatty(STDIN_FILENO) && !::isatty(STDERR_FILENO) && display(nullptr) != nullptr;
+    return !os::stdin_is_terminal() && !os::stderr_is_terminal() && display(nullptr) != nullptr;
 }
 
 }  // namespace
@@ -78,27 +44,7 @@ const DisplayModule* display(const char** why) {
     static std::string reason;
     if (!probed) {
         probed = true;
-        const char* name = std::getenv("DISPLAY");
-        if (!name || !*name) {
-            reason = "no display (DISPLAY is not set)";
-        } else {
-            // Beside the program in the build tree; in the library directory once installed.
-            std::string dir = directory_of_program();
-            void* lib = nullptr;
-            for (std::string place : {dir, dir + "/" + TRIO_MODULE_DIR}) {
-                lib = ::dlopen((place + "/" + display_module_file).c_str(), RTLD_NOW | RTLD_LOCAL);
-                if (lib) break;
-            }
-            auto entry = lib ? reinterpret_cast<const DisplayModule* (*)()>(::dlsym(lib, display_module_entry))
-                             : nullptr;
-            if (!entry) {
-                reason = std::string("the display module ") + display_module_file + " cannot be loaded";
-            } else if (!entry()->open_display()) {
-                reason = std::string("no display can be opened at ") + name;
-            } else {
-                module = entry();
-            }
-        }
+        module = os::open_display(reason);
     }
     if (why) *why = reason.c_str();
     return module;
@@ -106,7 +52,7 @@ const DisplayModule* display(const char** why) {
 
 void end() {
     close_all();
-    std::_Exit(0);
+    os::exit_now(0);
 }
 
 void message_box(std::string_view prompt) {
@@ -116,8 +62,9 @@ void message_box(std::string_view prompt) {
         d->message_box(program_name, text.c_str(), 0);
     } else {
         // The prompt is the box's stand-in: losing it is a failed write like any other.
-        if (!write_all(STDOUT_FILENO, text + "\n"))
-            raise(DeviceIO, std::string("writing the prompt to standard output: ") + std::strerror(errno));
+        std::string why;
+        if (!os::write_standard(os::Stream::Output, text + "\n", &why))
+            raise(DeviceIO, "writing the prompt to standard output: " + why);
     }
 }
 
@@ -126,22 +73,9 @@ namespace detail {
 void begin(const char* program) {
     program_name = program;
     // A closed standard descriptor would be taken by the next file opened, and a prompt or a
-    // report written to it would land in that file: each one closed is opened on /dev/null.
-    for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
-        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF && ::open("/dev/null", O_RDWR) != fd) std::_Exit(DeviceIO);
-    }
-    // A stopping signal that was ignored at start stays ignored, as nohup and background jobs expect.
-    struct sigaction stop {};
-    stop.sa_handler = on_stop_signal;
-    sigemptyset(&stop.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction was {};
-        if (sigaction(sig, nullptr, &was) == 0 && was.sa_handler == SIG_IGN) continue;
-        sigaction(sig, &stop, nullptr);
-    }
-    // A file size limit or a closed pipe is reported as a failed write, not a silent kill.
-    signal(SIGXFSZ, SIG_IGN);
-    signal(SIGPIPE, SIG_IGN);
+    // report written to it would land in that file.
+    os::prepare_standard_streams();
+    os::catch_stops(on_stop);
 }
 
 void finish_after_load() {
@@ -152,7 +86,7 @@ void finish_after_load() {
                        form_width / twips_per_pixel, form_height / twips_per_pixel);
     } else {
         // A notice that cannot be written has nowhere to be reported: the result is complete.
-        write_all(STDERR_FILENO, std::string(program_name) + ": " + why + "; the window Form1 is not shown\n");
+        os::write_standard(os::Stream::Error, std::string(program_name) + ": " + why + "; the window Form1 is not shown\n");
     }
     end();
 }
@@ -176,14 +110,14 @@ void fail_from_current_exception() noexcept {
     abandon_all();
     // Where even this line cannot be written, the exit status still tells.
     std::string report = "run-time error " + std::to_string(number) + ": " + text;
-    write_all(STDERR_FILENO, std::string(program_name) + ": " + report + "\n");
+    os::write_standard(os::Stream::Error, std::string(program_name) + ": " + report + "\n");
     // The box waits for the user with the results already dealt with; should the display go away
     // meanwhile, the program still ends with the error's number.
     try {
         if (started_from_desktop()) display(nullptr)->message_box(program_name, report.c_str(), number);
     } catch (...) {
     }
-    std::_Exit(number);
+    os::exit_now(number);
 }
 
 }  // namespace detail

@@ -1,7 +1,5 @@
 #include "errors.hpp"
 
-#include <cerrno>
-
 namespace rt {
 
 const char* error_message(int number) {
@@ -28,22 +26,5 @@ RuntimeError::RuntimeError(int number, std::string concerns)
 }
 
 void raise(int number, std::string concerns) { throw RuntimeError(number, std::move(concerns)); }
-
-int error_for_errno(int err, int otherwise) {
-    switch (err) {
-        case ENOENT: return FileNotFound;
-        case EACCES:
-        case EPERM:
-        case EROFS: return PermissionDenied;
-        case ENOSPC:
-        case EDQUOT: return DiskFull;
-        case EISDIR:
-        case ENOTDIR:
-        case ELOOP:
-        case ENAMETOOLONG: return PathFileAccess;
-        case ENOMEM: return OutOfMemory;
-        default: return otherwise;
-    }
-}
 
 }  // namespace rt

@@ -42,7 +42,4 @@ class RuntimeError : public std::exception {
 
 [[noreturn]] void raise(int number, std::string concerns = {});
 
-// The error number for a failed system call on a file, by errno.
-int error_for_errno(int err, int otherwise);
-
 }  // namespace rt

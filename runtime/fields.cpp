@@ -1,45 +1,125 @@
 #include "fields.hpp"
 
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+#include <algorithm>
 
 #include "errors.hpp"
 
 namespace rt {
 
-FieldReader::FieldReader(int fd, std::string name) : fd_(fd), name_(std::move(name)), buffer_(64 * 1024) {}
+FieldReader::FieldReader(os::File file, std::string name)
+    : file_(file), name_(std::move(name)), buffer_(64 * 1024) {}
 
 FieldReader::FieldReader(std::string_view text, std::string name)
-    : name_(std::move(name)), buffer_(text.begin(), text.end()), len_(text.size()), eof_(true) {}
+    : memory_(text), name_(std::move(name)), buffer_(64 * 1024) {}
 
-FieldReader::~FieldReader() {
-    if (fd_ >= 0) ::close(fd_);
-}
+FieldReader::~FieldReader() { os::close(file_); }
 
 std::string FieldReader::origin() const { return "field " + std::to_string(fields_) + " of " + name_; }
 
-void FieldReader::refill() {
-    pos_ = len_ = 0;
-    if (eof_) return;
-    for (;;) {
-        ssize_t n = ::read(fd_, buffer_.data(), buffer_.size());
-        if (n > 0) {
-            len_ = static_cast<std::size_t>(n);
-            return;
-        }
-        if (n == 0) {
-            eof_ = true;
-            return;
-        }
-        if (errno != EINTR) raise(DeviceIO, "reading " + name_ + ": " + std::strerror(errno));
+std::size_t FieldReader::read_raw(char* into, std::size_t size) {
+    if (eof_) return 0;
+    std::size_t n = 0;
+    if (file_ != os::no_file) {
+        n = os::read(file_, into, size, name_);
+    } else {
+        n = memory_.copy(into, size, memory_pos_);
+        memory_pos_ += n;
+    }
+    if (n == 0) eof_ = true;
+    return n;
+}
+
+// The first bytes tell the encoding: a UTF-16 byte-order mark (FF FE little-endian, FE FF
+// big-endian) makes it UTF-16; a UTF-8 one (EF BB BF) is skipped; anything else is bytes as they are.
+void FieldReader::detect_encoding() {
+    while (len_ < 3) {
+        std::size_t n = read_raw(buffer_.data() + len_, buffer_.size() - len_);
+        if (n == 0) break;
+        len_ += n;
+    }
+    auto starts = [&](std::string_view mark) { return std::string_view(buffer_.data(), len_).substr(0, mark.size()) == mark; };
+    encoding_ = Encoding::Bytes;
+    if (starts("\xef\xbb\xbf")) {
+        pos_ = 3;
+    } else if (starts("\xff\xfe") || starts("\xfe\xff")) {
+        encoding_ = buffer_[0] == '\xff' ? Encoding::Utf16le : Encoding::Utf16be;
+        raw_.resize(buffer_.size() / 2);  // at most 3 bytes of UTF-8 for 2 of UTF-16: it fits
+        raw_len_ = len_ - 2;
+        std::copy(buffer_.data() + 2, buffer_.data() + len_, raw_.data());
+        pos_ = len_ = 0;
+        decode_utf16();
     }
 }
 
+// Decodes what UTF-16 has been read, and reads more, into the buffer as UTF-8. A unit cut in
+// half or a high surrogate waits for the rest; at the end of the file, or where a surrogate has
+// no partner, the text is not UTF-16 after all: a type mismatch.
+void FieldReader::decode_utf16() {
+    bool little = encoding_ == Encoding::Utf16le;
+    auto unit = [&](std::size_t i) {
+        auto b0 = static_cast<unsigned char>(raw_[i]), b1 = static_cast<unsigned char>(raw_[i + 1]);
+        return little ? unsigned(b0 | b1 << 8) : unsigned(b1 | b0 << 8);
+    };
+    while (len_ == 0) {
+        // A whole buffer's worth, so that the end of a small file, and any fault there, is seen at once.
+        while (!eof_ && raw_len_ < raw_.size()) raw_len_ += read_raw(raw_.data() + raw_len_, raw_.size() - raw_len_);
+        if (eof_ && raw_len_ == 0) return;  // the end
+        std::size_t i = 0;
+        char* out = buffer_.data();
+        for (; i + 1 < raw_len_; i += 2) {
+            unsigned c = unit(i);
+            if (c >= 0xdc00 && c <= 0xdfff) raise(TypeMismatch, name_ + " is UTF-16 with an unpaired surrogate");
+            if (c >= 0xd800 && c <= 0xdbff) {
+                if (i + 3 >= raw_len_) break;  // its partner is not read yet
+                unsigned low = unit(i + 2);
+                if (low < 0xdc00 || low > 0xdfff) raise(TypeMismatch, name_ + " is UTF-16 with an unpaired surrogate");
+                c = 0x10000 + ((c - 0xd800) << 10) + (low - 0xdc00);
+                i += 2;
+            }
+            if (c < 0x80) {
+                *out++ = static_cast<char>(c);
+            } else if (c < 0x800) {
+                *out++ = static_cast<char>(0xc0 | c >> 6);
+                *out++ = static_cast<char>(0x80 | (c & 0x3f));
+            } else if (c < 0x10000) {
+                *out++ = static_cast<char>(0xe0 | c >> 12);
+                *out++ = static_cast<char>(0x80 | (c >> 6 & 0x3f));
+                *out++ = static_cast<char>(0x80 | (c & 0x3f));
+            } else {
+                *out++ = static_cast<char>(0xf0 | c >> 18);
+                *out++ = static_cast<char>(0x80 | (c >> 12 & 0x3f));
+                *out++ = static_cast<char>(0x80 | (c >> 6 & 0x3f));
+                *out++ = static_cast<char>(0x80 | (c & 0x3f));
+            }
+        }
+        std::copy(raw_.data() + i, raw_.data() + raw_len_, raw_.data());  // kept for the next round
+        raw_len_ -= i;
+        len_ = static_cast<std::size_t>(out - buffer_.data());
+        if (eof_ && raw_len_ > 0) raise(TypeMismatch, name_ + " is UTF-16 that ends in the middle of a character");
+    }
+}
+
+void FieldReader::refill() {
+    pos_ = len_ = 0;
+    if (encoding_ == Encoding::Bytes) {
+        len_ = read_raw(buffer_.data(), buffer_.size());
+    } else {
+        decode_utf16();
+    }
+}
+
+// The next byte of text; the end of the file from an end-of-file mark on.
 int FieldReader::peek() {
+    if (ended_) return end_of_file;
+    if (encoding_ == Encoding::Unknown) detect_encoding();
     if (pos_ == len_) refill();
-    return pos_ < len_ ? static_cast<unsigned char>(buffer_[pos_]) : end_of_file;
+    if (pos_ == len_) return end_of_file;
+    int c = static_cast<unsigned char>(buffer_[pos_]);
+    if (c == end_of_file_mark) {
+        ended_ = true;
+        return end_of_file;
+    }
+    return c;
 }
 
 void FieldReader::skip_blanks() {
@@ -69,7 +149,7 @@ void FieldReader::keep(std::string& text, char c) {
     text += c;
 }
 
-// A quoted field is a String, blanks kept, up to the closing quote; an unquoted one runs up
+// A quoted field runs, blanks kept, up to the closing quote; an unquoted one runs up
 // to a comma, a line end or a blank. Blanks, then a comma or a line end, close the field.
 Value FieldReader::take_field() {
     std::string text;
@@ -94,7 +174,7 @@ Value FieldReader::take_field() {
     } else {
         state_ = State::AfterField;  // a run of blanks alone parted this field from the next
     }
-    if (quoted) return Value::string(std::move(text), origin());
+    // A quoted field that has a number's form is that number, as some programs quote every field.
     return parse_field(text, origin());
 }
 

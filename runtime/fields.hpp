@@ -1,4 +1,6 @@
-// Streaming field reader: splits a text file into fields and reads each as a Value.
+// Streaming field reader: splits a text file into fields and reads each as a Value. The text is
+// bytes (a UTF-8 byte-order mark at the start skipped), or UTF-16 where a UTF-16 byte-order mark
+// starts it, decoded as it streams; a Ctrl-Z byte ends it wherever it stands.
 #pragma once
 
 #include <cstddef>
@@ -6,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "os.hpp"
 #include "value.hpp"
 
 namespace rt {
@@ -15,8 +18,8 @@ inline constexpr std::size_t max_field_bytes = 1 << 20;
 
 class FieldReader {
   public:
-    // Reads from an open file descriptor, which the reader then owns.
-    FieldReader(int fd, std::string name);
+    // Reads from an open file, which the reader then owns.
+    FieldReader(os::File file, std::string name);
     // Reads from text in memory (for tests and tools).
     FieldReader(std::string_view text, std::string name);
     ~FieldReader();
@@ -30,7 +33,9 @@ class FieldReader {
 
   private:
     enum class State { LineStart, AfterComma, AfterField };
+    enum class Encoding { Unknown, Bytes, Utf16le, Utf16be };
     static constexpr int end_of_file = -1;
+    static constexpr int end_of_file_mark = 0x1a;  // Ctrl-Z
 
     int peek();
     void skip_blanks();
@@ -39,13 +44,22 @@ class FieldReader {
     Value take_field();
     void keep(std::string& text, char c);
     void refill();
+    std::size_t read_raw(char* into, std::size_t size);
+    void detect_encoding();
+    void decode_utf16();
 
-    int fd_ = -1;
+    os::File file_ = os::no_file;
+    std::string memory_;  // the text not yet read, for a reader over text in memory
+    std::size_t memory_pos_ = 0;
     std::string name_;
-    std::vector<char> buffer_;
+    Encoding encoding_ = Encoding::Unknown;
+    std::vector<char> buffer_;  // text as bytes, decoded where it was UTF-16
     std::size_t pos_ = 0;
     std::size_t len_ = 0;
-    bool eof_ = false;
+    std::vector<char> raw_;     // UTF-16 bytes read but not decoded yet
+    std::size_t raw_len_ = 0;
+    bool eof_ = false;          // nothing more to read
+    bool ended_ = false;        // an end-of-file mark was met
     State state_ = State::LineStart;
     std::size_t fields_ = 0;
 };

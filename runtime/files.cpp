@@ -1,19 +1,11 @@
 #include "files.hpp"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <array>
-#include <cerrno>
-#include <climits>
-#include <cstring>
 #include <memory>
-#include <optional>
 
 #include "errors.hpp"
 #include "fields.hpp"
+#include "os.hpp"
 
 namespace rt {
 
@@ -21,53 +13,39 @@ namespace {
 
 constexpr int max_files = 16;
 constexpr std::size_t flush_at = 1 << 20;
+constexpr std::size_t max_path = 4096;
 
-// Temporary names where a signal handler can find them: a fixed table of plain char arrays.
-char temporaries[max_files][PATH_MAX];
+// Files to remove should the program stop, where a stop can find them: fixed tables of plain char
+// arrays. Per file number, the temporary result, and the file a result's link led to if this run
+// made it.
+char temporaries[max_files][max_path];
+char created[max_files][max_path];
 
-std::string system_error(const std::string& doing, int err) { return doing + ": " + std::strerror(err); }
-
-// Holds back the stopping signals, so that a temporary file is never created without its name
-// being where the signal handler looks for it.
-class HoldStopSignals {
-  public:
-    HoldStopSignals() {
-        sigset_t stops;
-        sigemptyset(&stops);
-        for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, sig);
-        sigprocmask(SIG_BLOCK, &stops, &old_);
-    }
-    ~HoldStopSignals() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
-
-  private:
-    sigset_t old_;
+// Stops held back for the life of a scope.
+struct HoldStops {
+    HoldStops() { os::hold_stops(); }
+    ~HoldStops() { os::release_stops(); }
 };
 
 class OutputFile {
   public:
     OutputFile(int number, std::string name) : number_(number), name_(std::move(name)) {
-        struct stat st {};
-        std::optional<mode_t> keep_mode;  // an earlier result's permission bits, 000 included
-        if (::stat(name_.c_str(), &st) == 0) {
-            if (S_ISDIR(st.st_mode)) raise(PathFileAccess, name_ + " is a directory");
-            if (::access(name_.c_str(), W_OK) != 0) raise(PermissionDenied, name_ + " is not writable");
-            if (S_ISREG(st.st_mode)) keep_mode = st.st_mode & 0777;  // its permissions, not set-id bits
+        HoldStops hold;  // no file is made without being noted
+        place_ = os::resolve_result(name_);
+        if (place_.created) {
+            if (place_.path.size() >= max_path) {
+                os::remove_now(place_.path.c_str());
+                raise(PathFileAccess, name_ + ": name too long");
+            }
+            place_.path.copy(created[number_], place_.path.size());
+            created[number_][place_.path.size()] = '\0';
         }
-        std::size_t slash = name_.rfind('/');
-        std::string dir = slash == std::string::npos ? "" : name_.substr(0, slash + 1);
-        std::string base = name_.substr(dir.size());
-        HoldStopSignals hold;
-        for (int attempt = 0;; ++attempt) {
-            temp_ = dir + "." + base + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
-            if (temp_.size() >= PATH_MAX) raise(PathFileAccess, name_ + ": name too long");
-            fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd_ >= 0) break;
-            if (errno != EEXIST || attempt > 100)
-                raise(error_for_errno(errno, PathFileAccess),
-                      system_error("creating " + name_ + " (as " + temp_ + ")", errno));
+        try {
+            file_ = os::create_beside(place_, temporaries[number_], max_path, name_);
+        } catch (...) {
+            forget_created(true);
+            throw;
         }
-        std::memcpy(temporaries[number_], temp_.c_str(), temp_.size() + 1);
-        if (keep_mode) ::fchmod(fd_, *keep_mode);
         buffer_.reserve(64 * 1024);
     }
 
@@ -77,51 +55,55 @@ class OutputFile {
     }
 
     void flush() {
-        std::size_t done = 0;
-        while (done < buffer_.size()) {
-            ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
-                int err = errno;
-                buffer_.clear();
-                raise(err == ENOSPC || err == EDQUOT ? DiskFull : DeviceIO, system_error("writing " + name_, err));
-            }
-            done += static_cast<std::size_t>(n);
-        }
-        buffer_.clear();
+        std::string data;
+        data.swap(buffer_);  // emptied whether or not the write succeeds
+        os::write(file_, data, name_);
+        data.clear();
+        buffer_.swap(data);
     }
 
-    // The result complete under its own name; later writes go on in place.
+    // The result complete under its own name, synced before it is moved there so that a power
+    // loss leaves the earlier result or this one, whole; later writes go on in place.
     void commit() {
         flush();
         if (committed_) return;
-        if (::rename(temp_.c_str(), name_.c_str()) != 0)
-            raise(error_for_errno(errno, PathFileAccess), system_error("replacing " + name_, errno));
-        committed_ = true;
-        temporaries[number_][0] = '\0';
+        os::sync(file_, name_);
+        {
+            HoldStops hold;
+            os::replace(temporaries[number_], place_.path, name_);
+            committed_ = true;
+            temporaries[number_][0] = '\0';
+            forget_created(false);
+        }
+        os::sync_directory(place_.path, name_);
     }
 
     void close() {
         commit();
-        int fd = fd_;
-        fd_ = -1;
-        if (::close(fd) != 0) raise(DeviceIO, system_error("closing " + name_, errno));
+        os::close(file_);
+        file_ = os::no_file;
     }
 
     void abandon() noexcept {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-        if (!committed_) ::unlink(temp_.c_str());
+        os::close(file_);
+        file_ = os::no_file;
+        if (!committed_ && temporaries[number_][0]) os::remove_now(temporaries[number_]);
         temporaries[number_][0] = '\0';
+        forget_created(!committed_);
     }
 
     ~OutputFile() { abandon(); }
 
   private:
+    void forget_created(bool remove) noexcept {
+        if (remove && created[number_][0]) os::remove_now(created[number_]);
+        created[number_][0] = '\0';
+    }
+
     int number_;
     std::string name_;
-    std::string temp_;
-    int fd_ = -1;
+    os::ResultPlace place_;
+    os::File file_ = os::no_file;
     bool committed_ = false;
     std::string buffer_;
 };
@@ -161,14 +143,13 @@ OutputFile& writer(int number) {
 
 void open_input(int number, const std::string& name) {
     Slot& s = free_slot(number);
-    int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) raise(error_for_errno(errno, PathFileAccess), system_error("opening " + name, errno));
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        raise(PathFileAccess, name + " is a directory");
+    os::File file = os::open_input(name);
+    try {
+        s.reader = std::make_unique<FieldReader>(file, name);
+    } catch (...) {
+        os::close(file);
+        throw;
     }
-    s.reader = std::make_unique<FieldReader>(fd, name);
 }
 
 void open_output(int number, const std::string& name) {
@@ -215,8 +196,9 @@ void abandon_all() noexcept {
 }
 
 void remove_temporaries_now() noexcept {
-    for (auto& t : temporaries)
-        if (t[0]) ::unlink(t);
+    for (auto* table : {temporaries, created})
+        for (int n = 0; n < max_files; ++n)
+            if (table[n][0]) os::remove_now(table[n]);
 }
 
 }  // namespace rt

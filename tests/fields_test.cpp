@@ -1,8 +1,10 @@
-// Field syntax: separators, Empty fields, blank lines, quotes, line ends and the end of the file.
+// Field syntax: separators, Empty fields, blank lines, quotes, line ends and the end of the file;
+// byte-order marks and UTF-16, the end-of-file mark, quoted numbers, and how a field is reported.
 #include <gtest/gtest.h>
 
 #include "errors.hpp"
 #include "fields.hpp"
+#include "support.hpp"
 
 using namespace rt;
 
@@ -60,7 +62,9 @@ INSTANTIATE_TEST_SUITE_P(
         SyntaxCase{"BlankLinesSkipped", "\n\n1\n  \n\t\n2\r\n\r\n", "1|2"},
         SyntaxCase{"CommaThenBlanksThenComma", "1,  ,3", "1|<>|3"},
         SyntaxCase{"Quoted", "\" a, b \",2", "\" a, b \"|2"},
-        SyntaxCase{"QuotedNumberIsString", "\"12\"", "\"12\""},
+        SyntaxCase{"QuotedNumberIsANumber", "\"12\",\"-2.5e1\"", "12|-25"},
+        SyntaxCase{"QuotedBlanksAroundNumberIsString", "\" 12\",\"1 \"", "\" 12\"|\"1 \""},
+        SyntaxCase{"QuotedNumberAndMore", "\"1\"2", "1|2"},
         SyntaxCase{"QuotedEmpty", "\"\",1", "\"\"|1"},
         SyntaxCase{"UnclosedQuote", "\"abc", "\"abc\""},
         SyntaxCase{"QuoteThenBlanksThenField", "\"a\" 5", "\"a\"|5"},
@@ -69,7 +73,24 @@ INSTANTIATE_TEST_SUITE_P(
         SyntaxCase{"NulInField", std::string("1\0002,3", 5), "\"1" + std::string(1, '\0') + "2\"|3"},
         SyntaxCase{"EmptyFile", "", ""},
         SyntaxCase{"OnlyBlanks", "  \n \r\n", ""},
-        SyntaxCase{"NoLineEndAtEnd", "7", "7"}),
+        SyntaxCase{"NoLineEndAtEnd", "7", "7"},
+        SyntaxCase{"Utf8MarkSkipped", "\xef\xbb\xbf" "7,8", "7|8"},
+        SyntaxCase{"Utf8MarkOnlyAtTheStart", "7,\xef\xbb\xbf" "8", "7|\"\xef\xbb\xbf" "8\""},
+        SyntaxCase{"Utf8MarkAlone", "\xef\xbb\xbf", ""},
+        SyntaxCase{"Utf16LittleEndian", test::utf16(u"7,2.54\r\n\"x\",1000\r\n"), "7|2.54|\"x\"|1000"},
+        SyntaxCase{"Utf16BigEndian", test::utf16(u"7,2.54\n1000", false), "7|2.54|1000"},
+        SyntaxCase{"Utf16BeyondAscii", test::utf16(u"\u00e9\u20ac,\xd83d\xde00,5"), "\"\xc3\xa9\xe2\x82\xac\"|\"\xf0\x9f\x98\x80\"|5"},
+        SyntaxCase{"Utf16MarkAlone", test::utf16(u""), ""},
+        SyntaxCase{"Utf16OddByteAtEnd", test::utf16(u"7,8") + "\x38", "error 13"},
+        SyntaxCase{"Utf16LoneLowSurrogate", test::utf16(u"7,\xdc00"), "error 13"},
+        SyntaxCase{"Utf16HighSurrogateWithoutPartner", test::utf16(u"7,\xd800x"), "error 13"},
+        SyntaxCase{"Utf16HighSurrogateAtEnd", test::utf16(u"7,\xd800"), "error 13"},
+        SyntaxCase{"Utf16EndOfFileMark", test::utf16(u"7,8\x1a,9"), "7|8"},
+        SyntaxCase{"EndOfFileMarkAfterLastNumber", "7,1000\x1a", "7|1000"},
+        SyntaxCase{"EndOfFileMarkMidFile", "1,2\x1a" "3,4", "1|2"},
+        SyntaxCase{"EndOfFileMarkInQuotes", "\"ab\x1a" "cd\",5", "\"ab\""},
+        SyntaxCase{"EndOfFileMarkAfterComma", "1,\x1a", "1|<>"},
+        SyntaxCase{"EndOfFileMarkAtStart", "\x1a" "1,2", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FieldReader, RefusesFieldsOverOneMebibyte) {
@@ -77,6 +98,32 @@ TEST(FieldReader, RefusesFieldsOverOneMebibyte) {
     EXPECT_EQ(fields_of(big), "error 13");
     EXPECT_EQ(fields_of(std::string(max_field_bytes, 'x')).size(), max_field_bytes + 2);  // a String, in quotes
     EXPECT_EQ(fields_of(std::string(max_field_bytes, '7')), "error 6");  // a number past the largest Double
+}
+
+// A quoted number is the very Value its unquoted text is, of the same kind.
+TEST(FieldReader, QuotedNumbersAreTheirUnquotedValues) {
+    for (std::string t : {"7", "-32768", "32768", "-2147483648", "2147483648", "2.54", "1e3", ".5", "+5", "-0", "1e-400"}) {
+        EXPECT_EQ(FieldReader(std::string_view("\"" + t + "\""), "f").next(), FieldReader(std::string_view(t), "f").next())
+            << t;
+    }
+    EXPECT_THROW(FieldReader(std::string_view("\"1e400\""), "f").next(), RuntimeError);
+}
+
+// A field that is no number is reported as it stands, but unambiguously: a backslash doubled,
+// a control byte as \xHH.
+TEST(FieldReader, ReportsAFieldUnambiguously) {
+    struct {
+        std::string text, shown;
+    } cases[] = {{"a\\x41", "a\\\\x41"}, {"a\x01", "a\\x01"}, {"\\", "\\\\"}, {"\"q\"", "q"}};
+    for (auto& c : cases) {
+        FieldReader reader(std::string_view(c.text), "PHOTO.DAT");
+        try {
+            to_double(reader.next());
+            ADD_FAILURE() << c.text;
+        } catch (const RuntimeError& e) {
+            EXPECT_EQ(e.concerns(), "field 1 of PHOTO.DAT is \"" + c.shown + "\", not a number");
+        }
+    }
 }
 
 TEST(FieldReader, PastTheEndNamesTheField) {

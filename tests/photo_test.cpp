@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <random>
 
 #include "support.hpp"
@@ -26,7 +27,7 @@ std::string run_photo(const std::string& input) {
 
 TEST(Photo, WorkedExamples) {
     struct {
-        const char* input;
+        std::string input;
         const char* result;
     } cases[] = {
         {"7,2.54,2.54,1000", "1000\n"},             // W = H = 1000, X = 8
@@ -43,6 +44,12 @@ TEST(Photo, WorkedExamples) {
         {"24,,15,300", "0\n"},                      // an Empty B counts as 0
         {"1e9,2.54,2.54,1", "134217.728\n"},        // X = 2^30, a Long
         {"7,2.54,2.54,1000,junk,more", "1000\n"},   // what follows the fourth field is not read
+        {"\xef\xbb\xbf" "7,2.54,2.54,1000\r\n", "1000\n"},           // a UTF-8 byte-order mark
+        {test::utf16(u"7,2.54\r\n2.54,1000\r\n"), "1000\n"},         // UTF-16, little-endian
+        {test::utf16(u"7,2.54,2.54,1000", false), "1000\n"},          // and big-endian
+        {"7,2.54,2.54,1000\x1a", "1000\n"},                          // an end-of-file mark
+        {"7,2.54,2.54,1000\r\n\x1a\xff\xfe garbage", "1000\n"},      // nothing after it is read
+        {"\"7\",\"2.54\",\"2.54\",\"1000\"", "1000\n"},                // quoted numbers
     };
     for (auto& c : cases) EXPECT_EQ(run_photo(c.input), c.result) << c.input;
 }
@@ -81,6 +88,66 @@ TEST(Photo, KeepsTheModeOfAnEarlierResult) {
     ::stat((dir / "photo.sol").c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
     EXPECT_EQ(dir.read("photo.sol"), "1000\n");
+}
+
+// A result name that is a symbolic link: the file it leads to gets the result, replaced whole
+// beside itself; the link stays. A failed run leaves both as they were, and a link planted by
+// another user in a shared, sticky directory is not followed.
+TEST(Photo, ResultThroughASymbolicLink) {
+    struct {
+        const char* name;
+        const char* target;  // the link's text, from the run's directory
+        bool earlier;        // the target holds an earlier result
+        std::string input;   // empty: no PHOTO.DAT
+        int status;
+        long size_limit = -1;
+        bool planted = false;  // the link belongs to nobody, in a sticky world-writable directory
+    } cases[] = {
+        {"to a file in another directory", "../out/kept.sol", true, "7,2.54,2.54,1000", 0},
+        {"to nowhere yet", "../out/new.sol", false, "7,2.54,2.54,1000", 0},
+        {"to a file, the input missing", "../out/kept.sol", true, "", 53},
+        {"to nowhere, the write failing", "../out/new.sol", false, "7,2.54,2.54,1000", 57, 1},
+        {"to a directory", "../out", false, "7,2.54,2.54,1000", 75},
+        {"to a device", "/dev/null", false, "7,2.54,2.54,1000", 75},
+        {"planted by another user", "../out/kept.sol", true, "7,2.54,2.54,1000", 70, -1, true},
+    };
+    for (auto& c : cases) {
+        if (c.planted && ::geteuid() != 0) continue;  // only root can give a link to another user
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        ASSERT_EQ(::mkdir((dir / "run").c_str(), c.planted ? 01777 : 0755), 0);
+        ::chmod((dir / "run").c_str(), c.planted ? 01777 : 0755);
+        ASSERT_EQ(::mkdir((dir / "out").c_str(), 0755), 0);
+        if (c.earlier) {
+            dir.write("out/kept.sol", "earlier\n");
+            ::chmod((dir / "out/kept.sol").c_str(), 0640);
+        }
+        if (!c.input.empty()) dir.write("run/PHOTO.DAT", c.input);
+        ASSERT_EQ(::symlink(c.target, (dir / "run/photo.sol").c_str()), 0);
+        if (c.planted) {
+            ASSERT_EQ(::lchown((dir / "run/photo.sol").c_str(), 65534, 65534), 0);
+        }
+        test::RunOptions options;
+        if (c.size_limit >= 0) options.file_size_limit = c.size_limit;
+        test::RunResult r = test::run(photo, dir / "run", options);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        char text[256] = {};
+        EXPECT_EQ(::readlink((dir / "run/photo.sol").c_str(), text, sizeof text - 1), std::strlen(c.target));
+        EXPECT_STREQ(text, c.target);  // the link stays as it was
+        std::vector<std::string> out = {"kept.sol"};
+        if (c.status == 0 && !c.earlier) out = {"new.sol"};
+        if (c.status != 0 && !c.earlier) out = {};
+        EXPECT_EQ(test::entries(dir / "out"), out);  // no temporary file left, nothing created in vain
+        EXPECT_EQ(test::entries(dir / "run").size(), c.input.empty() ? 1u : 2u);
+        if (c.earlier) {
+            EXPECT_EQ(test::TempDir::read_file(dir / "out/kept.sol"), c.status == 0 ? "1000\n" : "earlier\n");
+            struct stat st {};
+            ::stat((dir / "out/kept.sol").c_str(), &st);
+            EXPECT_EQ(st.st_mode & 0777, 0640u);  // the replaced result keeps its mode
+        } else if (c.status == 0) {
+            EXPECT_EQ(test::TempDir::read_file(dir / "out/new.sol"), "1000\n");
+        }
+    }
 }
 
 }  // namespace

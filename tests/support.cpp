@@ -51,9 +51,11 @@ bool TempDir::exists(const std::string& name) const {
     return ::lstat((*this / name).c_str(), &st) == 0;
 }
 
-std::vector<std::string> TempDir::entries() const {
+std::vector<std::string> TempDir::entries() const { return test::entries(path_); }
+
+std::vector<std::string> entries(const std::string& path) {
     std::vector<std::string> names;
-    if (DIR* d = ::opendir(path_.c_str())) {
+    if (DIR* d = ::opendir(path.c_str())) {
         while (dirent* e = ::readdir(d))
             if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
         ::closedir(d);
@@ -155,6 +157,16 @@ RunResult run(const std::string& program, const std::string& dir, const RunOptio
     result.peak_kib = usage.ru_maxrss;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
+}
+
+std::string utf16(std::u16string_view text, bool little) {
+    std::string out = little ? "\xff\xfe" : "\xfe\xff";
+    for (char16_t u : text) {
+        char lo = static_cast<char>(u & 0xff), hi = static_cast<char>(u >> 8);
+        out += little ? lo : hi;
+        out += little ? hi : lo;
+    }
+    return out;
 }
 
 std::size_t count_lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace test {
@@ -63,6 +64,12 @@ struct RunResult {
 // Runs the program in dir, no standard input. Where the environment variable TRIO_TEST_WRAPPER is
 // set (say, to "valgrind -q --error-exitcode=99"), the program runs under that command.
 RunResult run(const std::string& program, const std::string& dir, const RunOptions& options = {});
+
+// Every entry of a directory, hidden ones included, sorted.
+std::vector<std::string> entries(const std::string& path);
+
+// Text as UTF-16 with its byte-order mark, little- or big-endian.
+std::string utf16(std::u16string_view text, bool little = true);
 
 // The number of lines of text.
 std::size_t count_lines(const std::string& text);

@@ -1,0 +1,80 @@
+// The operating system behind one interface: the few operations that differ between platforms.
+// One implementation per platform (os_posix.cpp), picked by CMake; nothing else in the runtime,
+// and nothing in the programs, calls the system itself. Failures are raised as the runtime's
+// errors, worded with the file's name as the user gave it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace rt {
+struct DisplayModule;
+}
+
+namespace rt::os {
+
+// A file open for reading or writing: a descriptor or a handle.
+using File = std::intptr_t;
+inline constexpr File no_file = -1;
+
+// ---- The process
+
+// Standard input, output and error made safe to use: one that is closed is opened on the null
+// device, so that no file opened later takes its place.
+void prepare_standard_streams();
+bool stdin_is_terminal();
+bool stderr_is_terminal();
+enum class Stream { Output, Error };
+// Writes all of text to standard output or error; false, with the system's reason in why, if it cannot.
+bool write_standard(Stream stream, std::string_view text, std::string* why = nullptr);
+// Ends the process at once with this status: no destructors run, nothing is flushed.
+[[noreturn]] void exit_now(int status);
+
+// ---- Stopping (SIGINT, SIGTERM, SIGHUP)
+
+// on_stop(how) runs where the stop arrives (in a signal handler: async-signal-safe work only);
+// how is "interrupted (SIGINT)" or the like. The process then ends with the status a stopped
+// program has. A stop that was ignored when the program started stays ignored. Also makes a
+// file size limit and a closed pipe failed writes rather than silent ends.
+void catch_stops(void (*on_stop)(const char* how));
+// Holds stops back until released, so that a file is never created without being noted.
+void hold_stops();
+void release_stops();
+
+// ---- Input files
+
+File open_input(const std::string& name);
+// Up to size bytes into buffer; 0 at the end of the file.
+std::size_t read(File file, char* buffer, std::size_t size, const std::string& name);
+void close(File file) noexcept;
+
+// ---- Result files
+
+// Where a result named `name` goes: that name, or the file a symbolic link of that name leads to.
+struct ResultPlace {
+    std::string path;              // the file to replace
+    bool created = false;          // made here (a link that led nowhere): removed again on failure
+    std::optional<unsigned> mode;  // an earlier result's permission bits, which the new one keeps
+};
+ResultPlace resolve_result(const std::string& name);
+// A new file beside place.path, under a hidden name no other file has, for writing; its path
+// goes to temp_path before the file exists. Call with stops held.
+File create_beside(const ResultPlace& place, char* temp_path, std::size_t room, const std::string& name);
+void write(File file, std::string_view data, const std::string& name);
+// The file's data on the disk.
+void sync(File file, const std::string& name);
+// temp moved over path whole; then the move itself on the disk, with the directory of path.
+void replace(const char* temp, const std::string& path, const std::string& name);
+void sync_directory(const std::string& path, const std::string& name);
+// Removes a file; safe where on_stop runs.
+void remove_now(const char* path) noexcept;
+
+// ---- The display
+
+// The window and the box, or null where nothing can be shown (with a one-line reason in why).
+const DisplayModule* open_display(std::string& why);
+
+}  // namespace rt::os
