@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: demo test setup build asan-test release-builds package package-test fuzz bench valgrind clean
+.PHONY: demo test setup build asan-test release-builds package package-test windows windows-zip fuzz bench bench-windows valgrind clean
 
 demo: setup build
 	scripts/demo.sh build/default/bin
@@ -40,6 +40,28 @@ package: setup
 package-test: package
 	tests/package_test.sh build/package $(VERSION)
 
+# The Windows programs, cross-built with MinGW-w64 into build/windows/bin, and their tests under
+# Wine: the unit tests cross-built, then the end-to-end, bad-input and window tests of the Linux
+# build run against the .exe files (what only POSIX has is skipped there).
+WINE = env WINEDEBUG=-all wine
+# Wine anew: its desktop stays on the display its first window opened on. The first start also
+# makes Wine's prefix (in ~/.wine), which takes seconds: once, not in a test.
+WINE_START = wineserver -k 2>/dev/null; wineserver -w; $(WINE) cmd /c exit </dev/null >/dev/null 2>&1; wineserver -k
+windows: setup build
+	cmake --preset windows >/dev/null
+	cmake --build --preset windows -j$(JOBS)
+	$(WINE_START)
+	ctest --preset windows -j$(JOBS)
+	TRIO_TEST_WINDOWS_BIN=$(CURDIR)/build/windows/bin TRIO_TEST_WRAPPER="$(WINE)" \
+	    ctest --preset default -j$(JOBS) -R '^(Photo|Computer|Tallage|BadInput)\.'
+	# The window tests in one process, on one X server.
+	wineserver -k 2>/dev/null; wineserver -w
+	TRIO_TEST_WINDOWS_BIN=$(CURDIR)/build/windows/bin TRIO_TEST_WRAPPER="$(WINE)" build/default/bin/window_test
+
+# The zip for Windows users: the three programs, the README and the license.
+windows-zip: windows
+	scripts/windows-zip.sh build/windows $(VERSION)
+
 # The fuzz target over the field reader and the Value operations, for FUZZ_SECONDS; a crash, a
 # leak or a sanitizer report fails it. Its corpus grows in build/fuzz/corpus from fuzz/corpus.
 fuzz: setup
@@ -56,6 +78,11 @@ valgrind: setup build
 
 bench: setup build
 	scripts/bench.sh build/default/bin
+
+bench-windows: setup
+	cmake --preset windows >/dev/null
+	cmake --build --preset windows -j$(JOBS)
+	scripts/bench-windows.sh build/windows/bin
 
 clean:
 	rm -rf build

@@ -30,11 +30,10 @@ void on_stop(const char* how) {
 }
 
 // A run-time error's report goes to standard error; a program started from the desktop has nobody
-// reading that, so the report is shown in a box as well. From the desktop means: neither standard
-// input nor standard error is a terminal (the user is not at one), and a display can be reached.
-bool started_from_desktop() {
-    return !os::stdin_is_terminal() && !os::stderr_is_terminal() && display(nullptr) != nullptr;
-}
+// reading that, so the report is shown in a box as well. From the desktop means: the user does not
+// see standard error (on Linux, neither standard input nor standard error is a terminal), and a
+// display can be reached.
+bool started_from_desktop() { return !os::standard_error_is_seen() && display(nullptr) != nullptr; }
 
 }  // namespace
 
@@ -81,12 +80,14 @@ void begin(const char* program) {
 void finish_after_load() {
     commit_results();
     const char* why = nullptr;
-    if (const DisplayModule* d = display(&why)) {
-        d->show_window("Form1", form_left / twips_per_pixel, form_top / twips_per_pixel,
-                       form_width / twips_per_pixel, form_height / twips_per_pixel);
-    } else {
+    const DisplayModule* d = display(&why);
+    bool shown = d && d->show_window("Form1", form_left / twips_per_pixel, form_top / twips_per_pixel,
+                                     form_width / twips_per_pixel, form_height / twips_per_pixel);
+    if (!shown) {
         // A notice that cannot be written has nowhere to be reported: the result is complete.
-        os::write_standard(os::Stream::Error, std::string(program_name) + ": " + why + "; the window Form1 is not shown\n");
+        os::write_standard(os::Stream::Error, std::string(program_name) + ": " +
+                                                  (d ? "no window can be made here" : why) +
+                                                  "; the window Form1 is not shown\n");
     }
     end();
 }

@@ -11,8 +11,9 @@ struct DisplayModule {
     // A modal box: title, prompt, one "OK" button; returns once dismissed. Should the display
     // go away meanwhile, the process ends with status_if_lost (0: as the X library ends it).
     void (*message_box)(const char* title, const char* prompt, int status_if_lost);
-    // Shows the window (client area at x, y of w by h pixels) until the user closes it.
-    void (*show_window)(const char* caption, int x, int y, int w, int h);
+    // Shows the window (client area at x, y of w by h pixels) until the user closes it; 0 if it
+    // cannot be shown at all.
+    int (*show_window)(const char* caption, int x, int y, int w, int h);
 };
 
 // The module file, and the function in it that hands out its entry points.

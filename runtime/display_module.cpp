@@ -40,13 +40,14 @@ void on_close(Fl_Widget* window, void*) {
     window->hide();
 }
 
-void show_window(const char* caption, int x, int y, int w, int h) {
+int show_window(const char* caption, int x, int y, int w, int h) {
     Fl_Window window(x, y, w, h, caption);
     window.callback(on_close);
     window.resizable(&window);
     window.end();
     window.show();
     Fl::run();
+    return 1;
 }
 
 const rt::DisplayModule module{open_display, message_box, show_window};

@@ -25,8 +25,9 @@ inline constexpr File no_file = -1;
 // Standard input, output and error made safe to use: one that is closed is opened on the null
 // device, so that no file opened later takes its place.
 void prepare_standard_streams();
-bool stdin_is_terminal();
-bool stderr_is_terminal();
+// Whether the user sees what the program writes to standard error (it was started from a terminal
+// or a console), rather than having started it from the desktop.
+bool standard_error_is_seen();
 enum class Stream { Output, Error };
 // Writes all of text to standard output or error; false, with the system's reason in why, if it cannot.
 bool write_standard(Stream stream, std::string_view text, std::string* why = nullptr);

@@ -77,8 +77,8 @@ void prepare_standard_streams() {
     }
 }
 
-bool stdin_is_terminal() { return ::isatty(STDIN_FILENO) == 1; }
-bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) == 1; }
+// At a terminal when standard input or standard error is one; from the desktop, neither is.
+bool standard_error_is_seen() { return ::isatty(STDIN_FILENO) == 1 || ::isatty(STDERR_FILENO) == 1; }
 
 bool write_standard(Stream stream, std::string_view text, std::string* why) {
     int fd = stream == Stream::Output ? STDOUT_FILENO : STDERR_FILENO;

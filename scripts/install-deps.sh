@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(cmake g++ make libgtest-dev libbenchmark-dev libfltk1.3-dev libx11-dev
           xvfb xdotool x11-utils hyperfine time clang libclang-rt-14-dev
           man-db groff-base xfonts-base
-          build-essential dpkg-dev debhelper lintian binutils)
+          build-essential dpkg-dev debhelper lintian binutils
+          g++-mingw-w64-x86-64-posix wine wine64 googletest zip)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Takes the README's pictures into docs/: tallage's window, computer's box and an error box, each
-# as a user sees it, with a window manager's frame and caption. Runs its own Xvfb with twm in it
-# (the tests run without a window manager). Needs xvfb, twm, xdotool, x11-apps (xwd) and netpbm.
+# as a user sees it, with a window manager's frame and caption; and, where the Windows programs are
+# built (build/windows/bin), the window and the box of those under Wine. Runs its own Xvfb with twm
+# in it (the tests run without a window manager). Needs xvfb, twm, xdotool, x11-apps (xwd), netpbm.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=${1:-$root/build/default/bin}
+windows=${2:-$root/build/windows/bin}
 for tool in Xvfb twm xdotool xwd xwdtopnm pnmtopng; do
   command -v "$tool" >/dev/null || { echo "missing $tool: apt-get install xvfb twm xdotool x11-apps netpbm" >&2; exit 1; }
 done
@@ -51,3 +53,14 @@ xdotool windowfocus "$w" key Return 2>/dev/null; wait $program
 w=$(shoot '^photo$' "$root/docs/photo-error-box.png")
 xdotool windowfocus "$w" key Return 2>/dev/null; wait $program || true
 echo "docs/tallage-window.png docs/computer-box.png docs/photo-error-box.png"
+
+[ -x "$windows/tallage.exe" ] || exit 0
+export WINEDEBUG=-all
+(cd "$work/t" && wine "$windows/tallage.exe" 2>/dev/null) & program=$!
+shoot '^Form1$' "$root/docs/windows-window.png" root >/dev/null
+wineserver -k; wait $program 2>/dev/null || true
+(cd "$work/c" && wine "$windows/computer.exe" >/dev/null 2>&1) & program=$!
+w=$(shoot '^computer$' "$root/docs/windows-box.png")
+xdotool windowfocus "$w" key Return 2>/dev/null; wait $program || true
+wineserver -k
+echo "docs/windows-window.png docs/windows-box.png"

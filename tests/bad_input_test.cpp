@@ -35,7 +35,14 @@ struct Program {
 const std::string earlier("earlier result\r\n\0\xff line 2\n", 26);
 
 
+// What only POSIX has: a file size limit, signals, permission bits for another user.
+bool posix_only(Setup setup) {
+    return setup == Setup::ReadOnlyDirectory || setup == Setup::SizeLimit || setup == Setup::Terminate ||
+           setup == Setup::IgnoredThenTerminate;
+}
+
 void check(const Program& p, const Hostile& c) {
+    if (test::windows() && posix_only(c.setup)) return;
     SCOPED_TRACE(std::string(p.name) + ": " + c.name);
     test::TempDir dir;
     if (c.setup == Setup::InputIsDirectory) {
@@ -60,7 +67,8 @@ void check(const Program& p, const Hostile& c) {
         } else {
             ::chmod((dir / p.result).c_str(), 0444);
         }
-        if (::geteuid() == 0) options.uid = 65534;  // root passes every permission check: run as nobody
+        // Root passes every permission check: run as nobody (Wine keeps its read-only attribute even for root).
+        if (::geteuid() == 0 && !test::windows()) options.uid = 65534;
     }
     if (c.setup == Setup::SizeLimit) options.file_size_limit = c.limit;
     if (c.setup == Setup::Terminate || c.setup == Setup::IgnoredThenTerminate) {  // once the listing is under way
@@ -146,6 +154,7 @@ std::vector<Hostile> common_cases(const std::string& input_name, const std::stri
 // A file size limit met at the first byte, within and at the last piece of the output that
 // `input` gives: just below its full size, and below each power of two under that.
 std::vector<Hostile> size_limits(const Program& p, const std::string& input) {
+    if (test::windows()) return {};
     test::TempDir dir;
     dir.write(p.input, input);
     test::run(test::bin(p.name), dir.path());
@@ -242,6 +251,7 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
     for (auto& [p, lf] : programs) {
         std::string expected;
         for (const Variant& v : variants) {
+            if (test::windows() && (!v.closed.empty() || v.mode_000)) continue;  // POSIX descriptors and modes
             std::string input;
             for (char c : lf) input += c == '\n' ? v.ends : std::string(1, c);
             test::TempDir dir;
@@ -261,7 +271,9 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
             EXPECT_EQ(dir.entries(), (std::vector<std::string>{p.input, p.result}));
             struct stat st {};
             ::stat((dir / p.result).c_str(), &st);
-            EXPECT_EQ(st.st_mode & 0777, v.mode_000 ? 0u : 0666u & ~mask);
+            if (!test::windows()) {
+                EXPECT_EQ(st.st_mode & 0777, v.mode_000 ? 0u : 0666u & ~mask);
+            }
         }
         EXPECT_FALSE(expected.empty());
     }

@@ -208,13 +208,14 @@ TEST(Computer, ListsAndSaysOkWithoutADisplay) {
         ComputerRun r = run_computer(c.input);
         EXPECT_EQ(r.status, 0) << c.input << r.err;
         EXPECT_EQ(r.sol, c.sol) << c.input;
-        EXPECT_EQ(r.out, "OK\n");
+        EXPECT_EQ(r.out, test::windows() ? "" : "OK\n");  // Windows always has a desktop for the box
         EXPECT_EQ(r.err, "");
     }
 }
 
 // The prompt stands in for the box: a failed write of it is error 57; the result stays complete.
 TEST(Computer, APromptThatCannotBeWrittenIsAnError) {
+    if (test::windows()) GTEST_SKIP() << "Windows always has a desktop for the box";
     test::TempDir dir;
     dir.write("computer.dat", "12,18,2");
     test::RunOptions options;

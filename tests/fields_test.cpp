@@ -4,7 +4,7 @@
 
 #include "errors.hpp"
 #include "fields.hpp"
-#include "support.hpp"
+#include "utf16.hpp"
 
 using namespace rt;
 

@@ -68,7 +68,8 @@ TEST(Photo, AgreesWithPlainArithmetic) {
     std::mt19937 rng(20261208);
     auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
     const char* separators[] = {",", "\n", " , ", "\r\n", "\t"};
-    for (int n = 0; n < 200; ++n) {
+    int runs = test::windows() ? 40 : 200;  // a Windows program under Wine starts slowly
+    for (int n = 0; n < runs; ++n) {
         double a = pick(0, 3) == 0 ? pick(-5, 5) + pick(0, 99) / 100.0 : pick(-2, 70000);
         double b = pick(0, 100000) / 1000.0, c = pick(0, 100000) / 100.0, d = pick(0, 4800);
         char text[200];
@@ -79,6 +80,7 @@ TEST(Photo, AgreesWithPlainArithmetic) {
 }
 
 TEST(Photo, KeepsTheModeOfAnEarlierResult) {
+    if (test::windows()) GTEST_SKIP() << "Windows files have no permission bits";
     test::TempDir dir;
     dir.write("PHOTO.DAT", "7,2.54,2.54,1000");
     dir.write("photo.sol", "earlier\n");
@@ -94,6 +96,7 @@ TEST(Photo, KeepsTheModeOfAnEarlierResult) {
 // beside itself; the link stays. A failed run leaves both as they were, and a link planted by
 // another user in a shared, sticky directory is not followed.
 TEST(Photo, ResultThroughASymbolicLink) {
+    if (test::windows()) GTEST_SKIP() << "Wine shows a POSIX link as the file it leads to";
     struct {
         const char* name;
         const char* target;  // the link's text, from the run's directory

@@ -19,7 +19,12 @@
 
 namespace test {
 
-std::string bin(const std::string& program) { return std::string(TRIO_BIN_DIR) + "/" + program; }
+std::string bin(const std::string& program) {
+    if (const char* dir = std::getenv("TRIO_TEST_WINDOWS_BIN")) return std::string(dir) + "/" + program + ".exe";
+    return std::string(TRIO_BIN_DIR) + "/" + program;
+}
+
+bool windows() { return std::getenv("TRIO_TEST_WINDOWS_BIN") != nullptr; }
 
 TempDir::TempDir() {
     char pattern[] = "/tmp/trio-test-XXXXXX";
@@ -124,6 +129,11 @@ RunResult run(const std::string& program, const std::string& dir, const RunOptio
     };
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     int open_pipes = 2;
+    int status = 0;
+    rusage usage{};
+    bool exited = false;
+    // Until the program has ended and its output is read; a process it left behind (a Wine
+    // server, say) may hold the pipes open long after.
     while (open_pipes > 0) {
         if (time_to_signal()) {
             ::kill(pid, options.signals[sent++]);
@@ -134,7 +144,11 @@ RunResult run(const std::string& program, const std::string& dir, const RunOptio
             result.timed_out = true;
             break;
         }
-        if (::poll(fds, 2, 10) <= 0) continue;
+        if (!exited) exited = ::wait4(pid, &status, WNOHANG, &usage) == pid;
+        if (::poll(fds, 2, exited ? 0 : 10) <= 0) {
+            if (exited) break;
+            continue;
+        }
         for (pollfd& p : fds) {
             if (p.fd < 0 || !(p.revents & (POLLIN | POLLHUP))) continue;
             char buf[65536];
@@ -150,23 +164,11 @@ RunResult run(const std::string& program, const std::string& dir, const RunOptio
     }
     for (pollfd& p : fds)
         if (p.fd >= 0) ::close(p.fd);
-    int status = 0;
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
+    if (!exited) ::wait4(pid, &status, 0, &usage);
     result.signalled = sent == options.signals.size();
     result.peak_kib = usage.ru_maxrss;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
-}
-
-std::string utf16(std::u16string_view text, bool little) {
-    std::string out = little ? "\xff\xfe" : "\xfe\xff";
-    for (char16_t u : text) {
-        char lo = static_cast<char>(u & 0xff), hi = static_cast<char>(u >> 8);
-        out += little ? lo : hi;
-        out += little ? hi : lo;
-    }
-    return out;
 }
 
 std::size_t count_lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }

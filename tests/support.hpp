@@ -9,13 +9,18 @@
 #include <string_view>
 #include <vector>
 
+#include "utf16.hpp"
+
 namespace test {
 
 // Whether the programs and tests are built with the sanitizers (slower, and more memory).
 inline constexpr bool sanitized = TRIO_TEST_SANITIZED;
 
-// The directory of the built programs.
+// The program under test: the one built here, or, where TRIO_TEST_WINDOWS_BIN names a directory,
+// the Windows program (.exe) there, which TRIO_TEST_WRAPPER then runs (through Wine).
 std::string bin(const std::string& program);
+// Whether the programs under test are the Windows ones: what only POSIX has is skipped then.
+bool windows();
 
 class TempDir {
   public:
@@ -67,9 +72,6 @@ RunResult run(const std::string& program, const std::string& dir, const RunOptio
 
 // Every entry of a directory, hidden ones included, sorted.
 std::vector<std::string> entries(const std::string& path);
-
-// Text as UTF-16 with its byte-order mark, little- or big-endian.
-std::string utf16(std::u16string_view text, bool little = true);
 
 // The number of lines of text.
 std::size_t count_lines(const std::string& text);

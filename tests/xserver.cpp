@@ -1,5 +1,7 @@
 #include "xserver.hpp"
 
+#include "support.hpp"
+
 #include <X11/Xlib.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -59,10 +61,15 @@ std::string XServer::shell(const std::string& command) const {
 }
 
 unsigned long XServer::wait_for_window(const std::string& name_regex, int timeout_ms) const {
+    if (windows()) timeout_ms *= 3;  // Wine's first window on a display takes seconds
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     while (std::chrono::steady_clock::now() < until) {
         std::string ids = shell("xdotool search --onlyvisible --name '" + name_regex + "'");
-        if (!ids.empty()) return std::stoul(ids);
+        if (!ids.empty()) {
+            // Under Wine a window is mapped a little before it takes input.
+            if (windows()) std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            return std::stoul(ids);
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     std::fprintf(stderr, "no window matches %s on %s; windows there: %s\n", name_regex.c_str(), display_.c_str(),

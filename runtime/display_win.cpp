@@ -1,0 +1,104 @@
+// The window and the message box on Windows, with the Win32 API itself (user32, loaded on demand).
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include <string>
+
+#include "display.hpp"
+
+namespace rt {
+
+namespace {
+
+// user32, loaded when something is to be shown: a program that shows nothing (photo, any run that
+// fails early) does not pay for the window system's start-up, which under Wine is most of a run.
+struct User32 {
+    HMODULE dll = ::LoadLibraryW(L"user32.dll");
+    template <class F>
+    F* get(const char* name) const {
+        return dll ? reinterpret_cast<F*>(reinterpret_cast<void*>(::GetProcAddress(dll, name))) : nullptr;
+    }
+    decltype(&::MessageBoxW) MessageBoxW = get<decltype(::MessageBoxW)>("MessageBoxW");
+    decltype(&::RegisterClassW) RegisterClassW = get<decltype(::RegisterClassW)>("RegisterClassW");
+    decltype(&::AdjustWindowRectEx) AdjustWindowRectEx = get<decltype(::AdjustWindowRectEx)>("AdjustWindowRectEx");
+    decltype(&::CreateWindowExW) CreateWindowExW = get<decltype(::CreateWindowExW)>("CreateWindowExW");
+    decltype(&::ShowWindow) ShowWindow = get<decltype(::ShowWindow)>("ShowWindow");
+    decltype(&::UpdateWindow) UpdateWindow = get<decltype(::UpdateWindow)>("UpdateWindow");
+    decltype(&::GetMessageW) GetMessageW = get<decltype(::GetMessageW)>("GetMessageW");
+    decltype(&::TranslateMessage) TranslateMessage = get<decltype(::TranslateMessage)>("TranslateMessage");
+    decltype(&::DispatchMessageW) DispatchMessageW = get<decltype(::DispatchMessageW)>("DispatchMessageW");
+    decltype(&::DefWindowProcW) DefWindowProcW = get<decltype(::DefWindowProcW)>("DefWindowProcW");
+    decltype(&::PostQuitMessage) PostQuitMessage = get<decltype(::PostQuitMessage)>("PostQuitMessage");
+    decltype(&::LoadCursorW) LoadCursorW = get<decltype(::LoadCursorW)>("LoadCursorW");
+    bool loaded() const { return MessageBoxW && RegisterClassW && AdjustWindowRectEx && CreateWindowExW && ShowWindow &&
+                                 UpdateWindow && GetMessageW && TranslateMessage && DispatchMessageW && DefWindowProcW &&
+                                 PostQuitMessage && LoadCursorW; }
+};
+
+const User32& user32() {
+    static const User32 loaded;
+    return loaded;
+}
+
+std::wstring wide(const char* text) {
+    int n = ::MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n > 0 ? n : 1), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text, -1, out.data(), n);
+    out.resize(out.size() - 1);
+    return out;
+}
+
+// A desktop is always there to show things on, given the window system.
+int open_display() { return user32().loaded() ? 1 : 0; }
+
+// One OK button, titled with the program's name; returns once dismissed (OK, Enter, Escape, close).
+// A report of a run-time error carries the error icon. Nothing can take the desktop away.
+void message_box(const char* title, const char* prompt, int status_if_lost) {
+    UINT style = MB_OK | MB_SETFOREGROUND | (status_if_lost ? MB_ICONERROR : 0);
+    user32().MessageBoxW(nullptr, wide(prompt).c_str(), wide(title).c_str(), style);
+}
+
+LRESULT CALLBACK form_procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
+    if (message == WM_DESTROY) {
+        user32().PostQuitMessage(0);
+        return 0;
+    }
+    return user32().DefWindowProcW(window, message, w, l);
+}
+
+// An ordinary window with no controls: resizable and movable, its client area at x, y of w by h
+// pixels (the frame around it worked out for this style); closing it returns.
+int show_window(const char* caption, int x, int y, int w, int h) {
+    const User32& u = user32();
+    HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    WNDCLASSW form{};
+    form.lpfnWndProc = form_procedure;
+    form.hInstance = instance;
+    form.hCursor = u.LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    form.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    form.lpszClassName = L"Form1";
+    u.RegisterClassW(&form);
+    RECT frame{x, y, x + w, y + h};
+    u.AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, 0);
+    HWND window = u.CreateWindowExW(0, L"Form1", wide(caption).c_str(), WS_OVERLAPPEDWINDOW, frame.left, frame.top,
+                                    frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, instance,
+                                    nullptr);
+    if (!window) return 0;
+    u.ShowWindow(window, SW_SHOWNORMAL);
+    u.UpdateWindow(window);
+    MSG message;
+    while (u.GetMessageW(&message, nullptr, 0, 0) > 0) {
+        u.TranslateMessage(&message);
+        u.DispatchMessageW(&message);
+    }
+    return 1;
+}
+
+const DisplayModule module{open_display, message_box, show_window};
+
+}  // namespace
+
+const DisplayModule& win32_display() { return module; }
+
+}  // namespace rt
