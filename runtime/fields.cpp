@@ -43,7 +43,7 @@ void FieldReader::detect_encoding() {
         pos_ = 3;
     } else if (starts("\xff\xfe") || starts("\xfe\xff")) {
         encoding_ = buffer_[0] == '\xff' ? Encoding::Utf16le : Encoding::Utf16be;
-        raw_.resize(buffer_.size() / 2);  // at most 3 bytes of UTF-8 for 2 of UTF-16: it fits
+        raw_.resize(buffer_.size());
         raw_len_ = len_ - 2;
         std::copy(buffer_.data() + 2, buffer_.data() + len_, raw_.data());
         pos_ = len_ = 0;
@@ -66,7 +66,8 @@ void FieldReader::decode_utf16() {
         if (eof_ && raw_len_ == 0) return;  // the end
         std::size_t i = 0;
         char* out = buffer_.data();
-        for (; i + 1 < raw_len_; i += 2) {
+        char* full = buffer_.data() + buffer_.size() - 4;  // room for the longest character left
+        for (; i + 1 < raw_len_ && out <= full; i += 2) {
             unsigned c = unit(i);
             if (c >= 0xdc00 && c <= 0xdfff) raise(TypeMismatch, name_ + " is UTF-16 with an unpaired surrogate");
             if (c >= 0xd800 && c <= 0xdbff) {
@@ -95,7 +96,9 @@ void FieldReader::decode_utf16() {
         std::copy(raw_.data() + i, raw_.data() + raw_len_, raw_.data());  // kept for the next round
         raw_len_ -= i;
         len_ = static_cast<std::size_t>(out - buffer_.data());
-        if (eof_ && raw_len_ > 0) raise(TypeMismatch, name_ + " is UTF-16 that ends in the middle of a character");
+        bool room_left = out <= full;  // so what is left is a piece of a character, not more text
+        if (eof_ && raw_len_ > 0 && room_left)
+            raise(TypeMismatch, name_ + " is UTF-16 that ends in the middle of a character");
     }
 }
 

@@ -81,6 +81,12 @@ INSTANTIATE_TEST_SUITE_P(
         SyntaxCase{"Utf16BigEndian", test::utf16(u"7,2.54\n1000", false), "7|2.54|1000"},
         SyntaxCase{"Utf16BeyondAscii", test::utf16(u"\u00e9\u20ac,\xd83d\xde00,5"), "\"\xc3\xa9\xe2\x82\xac\"|\"\xf0\x9f\x98\x80\"|5"},
         SyntaxCase{"Utf16MarkAlone", test::utf16(u""), ""},
+        SyntaxCase{"Utf16OneBufferOfMoreText", test::utf16(std::u16string(30000, u'\u20ac') + u",7"),
+                   "\"" + [] { std::string e; for (int i = 0; i < 30000; ++i) e += "\xe2\x82\xac"; return e; }() + "\"|7"},
+        SyntaxCase{"Utf16OverManyBuffers", test::utf16(std::u16string(100000, u'\u20ac') + u",7,\xd83d\xde00," +
+                                                        std::u16string(100000, u' ') + u"8"),
+                   "\"" + [] { std::string e; for (int i = 0; i < 100000; ++i) e += "\xe2\x82\xac"; return e; }() +
+                       "\"|7|\"\xf0\x9f\x98\x80\"|8"},
         SyntaxCase{"Utf16OddByteAtEnd", test::utf16(u"7,8") + "\x38", "error 13"},
         SyntaxCase{"Utf16LoneLowSurrogate", test::utf16(u"7,\xdc00"), "error 13"},
         SyntaxCase{"Utf16HighSurrogateWithoutPartner", test::utf16(u"7,\xd800x"), "error 13"},
