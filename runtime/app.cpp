@@ -57,9 +57,8 @@ void end() {
 void message_box(std::string_view prompt) {
     commit_results();
     std::string text(prompt);
-    if (const DisplayModule* d = display(nullptr)) {
-        d->message_box(program_name, text.c_str(), 0);
-    } else {
+    const DisplayModule* d = display(nullptr);
+    if (!d || !d->message_box(program_name, text.c_str(), 0)) {
         // The prompt is the box's stand-in: losing it is a failed write like any other.
         std::string why;
         if (!os::write_standard(os::Stream::Output, text + "\n", &why))

@@ -23,7 +23,7 @@ int status_if_lost = 0;
 // The X library ends the process once this returns; it must not return into it.
 int on_display_lost(Display*) { _exit(status_if_lost); }
 
-void message_box(const char* title, const char* prompt, int status_if_lost_) {
+int message_box(const char* title, const char* prompt, int status_if_lost_) {
     if (status_if_lost_) {
         status_if_lost = status_if_lost_;
         XSetIOErrorHandler(on_display_lost);
@@ -32,6 +32,7 @@ void message_box(const char* title, const char* prompt, int status_if_lost_) {
     fl_message_hotspot(0);
     fl_message_title(title);
     fl_message("%s", prompt);
+    return 1;
 }
 
 // An ordinary window: Escape does not close it, the window manager's close does.
