@@ -44,9 +44,11 @@ package-test: package
 # Wine: the unit tests cross-built, then the end-to-end, bad-input and window tests of the Linux
 # build run against the .exe files (what only POSIX has is skipped there).
 WINE = env WINEDEBUG=-all wine
-# Wine anew: its desktop stays on the display its first window opened on. The first start also
-# makes Wine's prefix (in ~/.wine), which takes seconds: once, not in a test.
-WINE_START = wineserver -k 2>/dev/null; wineserver -w; $(WINE) cmd /c exit </dev/null >/dev/null 2>&1; wineserver -k 2>/dev/null || true
+# One Wine server for a run of tests, started here with no test's pipes and kept 30 seconds past
+# its last program, so that no test meets one that is just ending. The first start of Wine also
+# makes its prefix (~/.wine), which takes seconds: once, not in a test.
+WINE_SERVER = wineserver -k 2>/dev/null; wineserver -w; WINEDEBUG=-all wineserver -p30 </dev/null >/dev/null 2>&1 || true
+WINE_START = $(WINE) cmd /c exit </dev/null >/dev/null 2>&1; $(WINE_SERVER)
 windows: setup build
 	cmake --preset windows >/dev/null
 	cmake --build --preset windows -j$(JOBS)
@@ -54,8 +56,9 @@ windows: setup build
 	ctest --preset windows -j$(JOBS)
 	TRIO_TEST_WINDOWS_BIN=$(CURDIR)/build/windows/bin TRIO_TEST_WRAPPER="$(WINE)" \
 	    ctest --preset default -j$(JOBS) -R '^(Photo|Computer|Tallage|BadInput)\.'
-	# The window tests in one process, on one X server.
-	wineserver -k 2>/dev/null; wineserver -w || true
+	# The window tests in one process, on one X server, with a Wine server of their own: Wine's
+	# desktop stays on the display its first window opened on.
+	$(WINE_SERVER)
 	TRIO_TEST_WINDOWS_BIN=$(CURDIR)/build/windows/bin TRIO_TEST_WRAPPER="$(WINE)" build/default/bin/window_test
 
 # The zip for Windows users: the three programs, the README and the license.
