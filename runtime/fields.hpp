@@ -49,7 +49,7 @@ class FieldReader {
     void decode_utf16();
 
     os::File file_ = os::no_file;
-    std::string memory_;  // the text not yet read, for a reader over text in memory
+    std::string memory_;  // the text, for a reader over text in memory
     std::size_t memory_pos_ = 0;
     std::string name_;
     Encoding encoding_ = Encoding::Unknown;
