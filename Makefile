@@ -34,6 +34,7 @@ VERSION = $(shell sed -n "s/^project.trio VERSION \([0-9.]*\).*/\1/p" CMakeLists
 
 # The Debian package (build/package/trio_$(VERSION)_amd64.deb), built by dpkg-buildpackage from debian/.
 package: setup
+	scripts/install-deps.sh package
 	scripts/package.sh
 
 # The package checked with lintian, unpacked into a throw-away root and run from there.
@@ -50,6 +51,7 @@ WINE = env WINEDEBUG=-all wine
 WINE_SERVER = wineserver -k 2>/dev/null; wineserver -w; WINEDEBUG=-all wineserver -p30 </dev/null >/dev/null 2>&1 || true
 WINE_START = $(WINE) cmd /c exit </dev/null >/dev/null 2>&1; $(WINE_SERVER)
 windows: setup build
+	scripts/install-deps.sh windows
 	cmake --preset windows >/dev/null
 	cmake --build --preset windows -j$(JOBS)
 	$(WINE_START)
@@ -83,6 +85,7 @@ bench: setup build
 	scripts/bench.sh build/default/bin
 
 bench-windows: setup
+	scripts/install-deps.sh windows
 	cmake --preset windows >/dev/null
 	cmake --build --preset windows -j$(JOBS)
 	scripts/bench-windows.sh build/windows/bin

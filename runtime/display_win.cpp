@@ -15,9 +15,12 @@ namespace {
 // fails early) does not pay for the window system's start-up, which under Wine is most of a run.
 struct User32 {
     HMODULE dll = ::LoadLibraryW(L"user32.dll");
+    int missing = 0;
     template <class F>
-    F* get(const char* name) const {
-        return dll ? reinterpret_cast<F*>(reinterpret_cast<void*>(::GetProcAddress(dll, name))) : nullptr;
+    F* get(const char* name) {
+        F* f = dll ? reinterpret_cast<F*>(reinterpret_cast<void*>(::GetProcAddress(dll, name))) : nullptr;
+        missing += f == nullptr;
+        return f;
     }
     decltype(&::MessageBoxW) MessageBoxW = get<decltype(::MessageBoxW)>("MessageBoxW");
     decltype(&::RegisterClassW) RegisterClassW = get<decltype(::RegisterClassW)>("RegisterClassW");
@@ -31,9 +34,7 @@ struct User32 {
     decltype(&::DefWindowProcW) DefWindowProcW = get<decltype(::DefWindowProcW)>("DefWindowProcW");
     decltype(&::PostQuitMessage) PostQuitMessage = get<decltype(::PostQuitMessage)>("PostQuitMessage");
     decltype(&::LoadCursorW) LoadCursorW = get<decltype(::LoadCursorW)>("LoadCursorW");
-    bool loaded() const { return MessageBoxW && RegisterClassW && AdjustWindowRectEx && CreateWindowExW && ShowWindow &&
-                                 UpdateWindow && GetMessageW && TranslateMessage && DispatchMessageW && DefWindowProcW &&
-                                 PostQuitMessage && LoadCursorW; }
+    bool loaded() const { return missing == 0; }
 };
 
 const User32& user32() {
