@@ -35,6 +35,17 @@ void on_stop(const char* how) {
 // display can be reached.
 bool started_from_desktop() { return !os::standard_error_is_seen() && display(nullptr) != nullptr; }
 
+// What the user is waiting on, for the line that says it went with the display.
+const char* showing = "the window";
+
+// The display went away while the box or the window waited: the results are complete by then, so
+// the program ends as if the user had dismissed it, with the status it would have had then.
+void on_display_lost(int status) {
+    os::write_standard(os::Stream::Error, std::string(program_name) + ": the display went away; " + showing +
+                                              " is closed\n");
+    os::exit_now(status);
+}
+
 }  // namespace
 
 const DisplayModule* display(const char** why) {
@@ -43,7 +54,7 @@ const DisplayModule* display(const char** why) {
     static std::string reason;
     if (!probed) {
         probed = true;
-        module = os::open_display(reason);
+        module = os::open_display(reason, on_display_lost);
     }
     if (why) *why = reason.c_str();
     return module;
@@ -57,6 +68,7 @@ void end() {
 void message_box(std::string_view prompt) {
     commit_results();
     std::string text(prompt);
+    showing = "the box";
     const DisplayModule* d = display(nullptr);
     if (!d || !d->message_box(program_name, text.c_str(), 0)) {
         // The prompt is the box's stand-in: losing it is a failed write like any other.
@@ -70,6 +82,7 @@ namespace detail {
 
 void begin(const char* program) {
     program_name = program;
+    os::restrict_library_loading();
     // A closed standard descriptor would be taken by the next file opened, and a prompt or a
     // report written to it would land in that file.
     os::prepare_standard_streams();
@@ -80,6 +93,7 @@ void finish_after_load() {
     commit_results();
     const char* why = nullptr;
     const DisplayModule* d = display(&why);
+    showing = "the window Form1";
     bool shown = d && d->show_window("Form1", form_left / twips_per_pixel, form_top / twips_per_pixel,
                                      form_width / twips_per_pixel, form_height / twips_per_pixel);
     if (!shown) {
@@ -114,6 +128,7 @@ void fail_from_current_exception() noexcept {
     // The box waits for the user with the results already dealt with; should the display go away
     // meanwhile, the program still ends with the error's number.
     try {
+        showing = "the box with the report";
         if (started_from_desktop()) display(nullptr)->message_box(program_name, report.c_str(), number);
     } catch (...) {
     }

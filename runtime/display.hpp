@@ -6,11 +6,13 @@ namespace rt {
 
 // The module's entry points (plain C, as they cross a dlopen boundary).
 struct DisplayModule {
-    // Connects to the X display; 0 if none can be reached.
-    int (*open_display)();
+    // Connects to the X display, giving up on a server that does not answer within a few seconds;
+    // 0 if none can be reached. Should the display go away later, while the box or the window
+    // waits, lost(status) is called, where status is the box's status_if_lost (0 for the window);
+    // it does not return.
+    int (*open_display)(void (*lost)(int status));
     // A modal box: title, prompt, one "OK" button; returns once dismissed, 0 if it could not be
-    // shown at all. Should the display go away meanwhile, the process ends with status_if_lost
-    // (0: as the X library ends it).
+    // shown at all. status_if_lost is non-zero for the report of a run-time error (the error's number).
     int (*message_box)(const char* title, const char* prompt, int status_if_lost);
     // Shows the window (client area at x, y of w by h pixels) until the user closes it; 0 if it
     // cannot be shown at all.

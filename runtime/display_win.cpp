@@ -11,10 +11,20 @@ namespace rt {
 
 namespace {
 
+// A library from the system directory only: by the loader's own search where it has one, else by
+// the directory's absolute path (a Windows 7 without its loader update).
+HMODULE load_from_system(const wchar_t* file) {
+    if (HMODULE dll = ::LoadLibraryExW(file, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) return dll;
+    wchar_t dir[MAX_PATH];
+    UINT n = ::GetSystemDirectoryW(dir, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return nullptr;
+    return ::LoadLibraryExW((std::wstring(dir, n) + L"\\" + file).c_str(), nullptr, 0);
+}
+
 // user32, loaded when something is to be shown: a program that shows nothing (photo, any run that
 // fails early) does not pay for the window system's start-up, which under Wine is most of a run.
 struct User32 {
-    HMODULE dll = ::LoadLibraryW(L"user32.dll");
+    HMODULE dll = load_from_system(L"user32.dll");
     int missing = 0;
     template <class F>
     F* get(const char* name) {
@@ -51,7 +61,7 @@ std::wstring wide(const char* text) {
 }
 
 // A desktop is always there to show things on, given the window system.
-int open_display() { return user32().loaded() ? 1 : 0; }
+int open_display(void (*)(int)) { return user32().loaded() ? 1 : 0; }
 
 // One OK button, titled with the program's name; returns once dismissed (OK, Enter, Escape, close).
 // A report of a run-time error carries the error icon. Nothing can take the desktop away.

@@ -27,4 +27,21 @@ RuntimeError::RuntimeError(int number, std::string concerns)
 
 void raise(int number, std::string concerns) { throw RuntimeError(number, std::move(concerns)); }
 
+std::string escaped(std::string_view text) {
+    static const char hex[] = "0123456789abcdef";
+    std::string shown;
+    for (unsigned char c : text) {
+        if (c == '\\') {
+            shown += "\\\\";
+        } else if (c >= 0x20 && c < 0x7f) {
+            shown += static_cast<char>(c);
+        } else {
+            shown += "\\x";
+            shown += hex[c >> 4];
+            shown += hex[c & 15];
+        }
+    }
+    return shown;
+}
+
 }  // namespace rt

@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <string>
+#include <string_view>
 
 namespace rt {
 
@@ -41,5 +42,9 @@ class RuntimeError : public std::exception {
 };
 
 [[noreturn]] void raise(int number, std::string concerns = {});
+
+// Text from outside (a field, a file's name or path) as a report shows it: a control or non-ASCII
+// byte as \xHH and a backslash as \\, so that a report is always one line and the two cannot be confused.
+std::string escaped(std::string_view text);
 
 }  // namespace rt

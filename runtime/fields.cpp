@@ -51,9 +51,12 @@ void FieldReader::detect_encoding() {
     }
 }
 
-// Decodes what UTF-16 has been read, and reads more, into the buffer as UTF-8. A unit cut in
-// half or a high surrogate waits for the rest; at the end of the file, or where a surrogate has
-// no partner, the text is not UTF-16 after all: a type mismatch.
+// Decodes UTF-16 into the buffer as UTF-8, no further than the reader needs: decoding stops at a
+// U+001A (the end-of-file mark, as in a byte file) and at a fault, which is raised only once the
+// reader reaches it, so that what lies after the last field read is never looked at. A unit cut in
+// half or a high surrogate waits for the rest; at the end of the file, or where a surrogate has no
+// partner, the text is not UTF-16 after all: a type mismatch. A lone 0x1A byte at the very end is
+// that end mark, as copying tools append it.
 void FieldReader::decode_utf16() {
     bool little = encoding_ == Encoding::Utf16le;
     auto unit = [&](std::size_t i) {
@@ -61,22 +64,44 @@ void FieldReader::decode_utf16() {
         return little ? unsigned(b0 | b1 << 8) : unsigned(b1 | b0 << 8);
     };
     while (len_ == 0) {
-        // A whole buffer's worth, so that the end of a small file, and any fault there, is seen at once.
-        while (!eof_ && raw_len_ < raw_.size()) raw_len_ += read_raw(raw_.data() + raw_len_, raw_.size() - raw_len_);
-        if (eof_ && raw_len_ == 0) return;  // the end
+        if (!fault_.empty()) raise(TypeMismatch, fault_);
+        while (!eof_ && raw_len_ < 4) raw_len_ += read_raw(raw_.data() + raw_len_, raw_.size() - raw_len_);
+        if (raw_len_ == 0) return;  // the end
         std::size_t i = 0;
         char* out = buffer_.data();
         char* full = buffer_.data() + buffer_.size() - 4;  // room for the longest character left
-        for (; i + 1 < raw_len_ && out <= full; i += 2) {
-            unsigned c = unit(i);
-            if (c >= 0xdc00 && c <= 0xdfff) raise(TypeMismatch, name_ + " is UTF-16 with an unpaired surrogate");
-            if (c >= 0xd800 && c <= 0xdbff) {
-                if (i + 3 >= raw_len_) break;  // its partner is not read yet
-                unsigned low = unit(i + 2);
-                if (low < 0xdc00 || low > 0xdfff) raise(TypeMismatch, name_ + " is UTF-16 with an unpaired surrogate");
-                c = 0x10000 + ((c - 0xd800) << 10) + (low - 0xdc00);
-                i += 2;
+        while (out <= full) {
+            if (i + 1 >= raw_len_) {  // not a whole unit left
+                if (i < raw_len_ && eof_) {
+                    if (raw_[i] != end_of_file_mark) {
+                        fault_ = name_ + " is UTF-16 that ends in the middle of a character";
+                        break;
+                    }
+                    *out++ = end_of_file_mark;
+                    ++i;
+                }
+                break;
             }
+            unsigned c = unit(i);
+            std::size_t units = 1;
+            if (c >= 0xdc00 && c <= 0xdfff) {
+                fault_ = name_ + " is UTF-16 with an unpaired surrogate";
+                break;
+            }
+            if (c >= 0xd800 && c <= 0xdbff) {
+                if (i + 3 >= raw_len_) {  // its partner is not read yet, or never will be
+                    if (eof_) fault_ = name_ + " is UTF-16 that ends in the middle of a character";
+                    break;
+                }
+                unsigned low = unit(i + 2);
+                if (low < 0xdc00 || low > 0xdfff) {
+                    fault_ = name_ + " is UTF-16 with an unpaired surrogate";
+                    break;
+                }
+                c = 0x10000 + ((c - 0xd800) << 10) + (low - 0xdc00);
+                units = 2;
+            }
+            i += 2 * units;
             if (c < 0x80) {
                 *out++ = static_cast<char>(c);
             } else if (c < 0x800) {
@@ -92,13 +117,11 @@ void FieldReader::decode_utf16() {
                 *out++ = static_cast<char>(0x80 | (c >> 6 & 0x3f));
                 *out++ = static_cast<char>(0x80 | (c & 0x3f));
             }
+            if (c == end_of_file_mark) break;  // the text ends here: nothing after it is decoded
         }
         std::copy(raw_.data() + i, raw_.data() + raw_len_, raw_.data());  // kept for the next round
         raw_len_ -= i;
         len_ = static_cast<std::size_t>(out - buffer_.data());
-        bool room_left = out <= full;  // so what is left is a piece of a character, not more text
-        if (eof_ && raw_len_ > 0 && room_left)
-            raise(TypeMismatch, name_ + " is UTF-16 that ends in the middle of a character");
     }
 }
 

@@ -58,6 +58,7 @@ class FieldReader {
     std::size_t len_ = 0;
     std::vector<char> raw_;     // UTF-16 bytes read but not decoded yet
     std::size_t raw_len_ = 0;
+    std::string fault_;         // where decoding stopped at a fault: the report, for when the reader gets there
     bool eof_ = false;          // nothing more to read
     bool ended_ = false;        // an end-of-file mark was met
     State state_ = State::LineStart;

@@ -15,11 +15,9 @@ constexpr int max_files = 16;
 constexpr std::size_t flush_at = 1 << 20;
 constexpr std::size_t max_path = 4096;
 
-// Files to remove should the program stop, where a stop can find them: fixed tables of plain char
-// arrays. Per file number, the temporary result, and the file a result's link led to if this run
-// made it.
+// Files to remove should the program stop, where a stop can find them: a fixed table of plain char
+// arrays, the temporary result per file number.
 char temporaries[max_files][max_path];
-char created[max_files][max_path];
 
 // Stops held back for the life of a scope.
 struct HoldStops {
@@ -30,22 +28,9 @@ struct HoldStops {
 class OutputFile {
   public:
     OutputFile(int number, std::string name) : number_(number), name_(std::move(name)) {
-        HoldStops hold;  // no file is made without being noted
         place_ = os::resolve_result(name_);
-        if (place_.created) {
-            if (place_.path.size() >= max_path) {
-                os::remove_now(place_.path.c_str());
-                raise(PathFileAccess, name_ + ": name too long");
-            }
-            place_.path.copy(created[number_], place_.path.size());
-            created[number_][place_.path.size()] = '\0';
-        }
-        try {
-            file_ = os::create_beside(place_, temporaries[number_], max_path, name_);
-        } catch (...) {
-            forget_created(true);
-            throw;
-        }
+        HoldStops hold;  // no file is made without being noted
+        file_ = os::create_beside(place_, temporaries[number_], max_path, name_);
         buffer_.reserve(64 * 1024);
     }
 
@@ -62,20 +47,25 @@ class OutputFile {
         buffer_.swap(data);
     }
 
-    // The result complete under its own name, synced before it is moved there so that a power
-    // loss leaves the earlier result or this one, whole; later writes go on in place.
+    // The result complete under its own name, with the earlier one's owner and mode, synced
+    // before it is moved there so that a power loss leaves the earlier result or this one, whole;
+    // later writes go on in place.
     void commit() {
         flush();
         if (committed_) return;
+        os::settle(file_, place_);
         os::sync(file_, name_);
         {
             HoldStops hold;
             os::replace(temporaries[number_], place_.path, name_);
             committed_ = true;
             temporaries[number_][0] = '\0';
-            forget_created(false);
         }
-        os::sync_directory(place_.path, name_);
+        // Past the move there is no going back to the earlier result: say what is true.
+        std::string why;
+        if (!os::sync_directory(place_.path, why))
+            raise(DeviceIO, escaped(name_) + " is in place, but the system could not confirm it is on the disk (" +
+                                "syncing its directory: " + why + ")");
     }
 
     void close() {
@@ -89,17 +79,11 @@ class OutputFile {
         file_ = os::no_file;
         if (!committed_ && temporaries[number_][0]) os::remove_now(temporaries[number_]);
         temporaries[number_][0] = '\0';
-        forget_created(!committed_);
     }
 
     ~OutputFile() { abandon(); }
 
   private:
-    void forget_created(bool remove) noexcept {
-        if (remove && created[number_][0]) os::remove_now(created[number_]);
-        created[number_][0] = '\0';
-    }
-
     int number_;
     std::string name_;
     os::ResultPlace place_;
@@ -196,9 +180,8 @@ void abandon_all() noexcept {
 }
 
 void remove_temporaries_now() noexcept {
-    for (auto* table : {temporaries, created})
-        for (int n = 0; n < max_files; ++n)
-            if (table[n][0]) os::remove_now(table[n]);
+    for (int n = 0; n < max_files; ++n)
+        if (temporaries[n][0]) os::remove_now(temporaries[n]);
 }
 
 }  // namespace rt

@@ -25,6 +25,9 @@ inline constexpr File no_file = -1;
 // Standard input, output and error made safe to use: one that is closed is opened on the null
 // device, so that no file opened later takes its place.
 void prepare_standard_streams();
+// Libraries loaded at run time come from the system's own, absolute places only, never from the
+// directory the program was started in.
+void restrict_library_loading();
 // Whether the user sees what the program writes to standard error (it was started from a terminal
 // or a console), rather than having started it from the desktop.
 bool standard_error_is_seen();
@@ -34,7 +37,7 @@ bool write_standard(Stream stream, std::string_view text, std::string* why = nul
 // Ends the process at once with this status: no destructors run, nothing is flushed.
 [[noreturn]] void exit_now(int status);
 
-// ---- Stopping (SIGINT, SIGTERM, SIGHUP)
+// ---- Stopping (SIGINT, SIGTERM, SIGHUP, SIGQUIT)
 
 // on_stop(how) runs where the stop arrives (in a signal handler: async-signal-safe work only);
 // how is "interrupted (SIGINT)" or the like. The process then ends with the status a stopped
@@ -54,28 +57,38 @@ void close(File file) noexcept;
 
 // ---- Result files
 
-// Where a result named `name` goes: that name, or the file a symbolic link of that name leads to.
+// Where a result named `name` goes: that name, or the file that a chain of symbolic links of
+// that name leads to, every link on the way held to the rule against links planted by others.
 struct ResultPlace {
-    std::string path;              // the file to replace
-    bool created = false;          // made here (a link that led nowhere): removed again on failure
+    std::string path;              // the file to replace, or to create
     std::optional<unsigned> mode;  // an earlier result's permission bits, which the new one keeps
+    struct Owner {
+        unsigned uid, gid;
+    };
+    std::optional<Owner> owner;    // and its owner, kept where the run may
 };
 ResultPlace resolve_result(const std::string& name);
-// A new file beside place.path, under a hidden name no other file has, for writing; its path
-// goes to temp_path before the file exists. Call with stops held.
+// A new file beside place.path, under a hidden name no other file has and no one can foresee,
+// readable by no one else, for writing; its path goes to temp_path before the file exists. Call
+// with stops held.
 File create_beside(const ResultPlace& place, char* temp_path, std::size_t room, const std::string& name);
 void write(File file, std::string_view data, const std::string& name);
+// The complete file given the owner and mode of the result it is to replace.
+void settle(File file, const ResultPlace& place);
 // The file's data on the disk.
 void sync(File file, const std::string& name);
-// temp moved over path whole; then the move itself on the disk, with the directory of path.
+// temp moved over path whole.
 void replace(const char* temp, const std::string& path, const std::string& name);
-void sync_directory(const std::string& path, const std::string& name);
+// The move on the disk, with the directory of path; false, with the system's reason in why, where
+// the system could not confirm it. A file system that cannot sync a directory is no failure.
+bool sync_directory(const std::string& path, std::string& why);
 // Removes a file; safe where on_stop runs.
 void remove_now(const char* path) noexcept;
 
 // ---- The display
 
-// The window and the box, or null where nothing can be shown (with a one-line reason in why).
-const DisplayModule* open_display(std::string& why);
+// The window and the box, or null where nothing can be shown (with a one-line reason in why);
+// lost(status) ends the program should the display go away while something is shown.
+const DisplayModule* open_display(std::string& why, void (*lost)(int status));
 
 }  // namespace rt::os

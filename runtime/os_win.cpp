@@ -1,8 +1,10 @@
 // The operating system on Windows, with the wide-character API throughout.
+#define _CRT_RAND_S  // rand_s: the system's randomness, for temporary names
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "display.hpp"
@@ -109,6 +111,18 @@ void prepare_standard_streams() {
     ::SetStdHandle(STD_ERROR_HANDLE, out);
 }
 
+// Every library loaded from now on comes from the system directory, never from the folder the
+// program was started in (where anyone who can write there could plant one). Looked up rather than
+// called, as a Windows 7 without its loader update has no such function.
+void restrict_library_loading() {
+    using SetDefault = BOOL(WINAPI*)(DWORD);
+    HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+    auto set_default = kernel ? reinterpret_cast<SetDefault>(reinterpret_cast<void*>(
+                                    ::GetProcAddress(kernel, "SetDefaultDllDirectories")))
+                              : nullptr;
+    if (set_default) set_default(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 // The report is seen where the program has a standard error at all: started from a console, or
 // with it redirected. Started from the desktop, it has none.
 bool standard_error_is_seen() {
@@ -144,12 +158,12 @@ File open_input(const std::string& name) {
     std::wstring w = wide(name);
     DWORD attributes = ::GetFileAttributesW(w.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        raise(PathFileAccess, name + " is a directory");
+        raise(PathFileAccess, escaped(name) + " is a directory");
     HANDLE h = ::CreateFileW(w.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         DWORD err = ::GetLastError();
-        raise(error_for_code(err, PathFileAccess), system_error("opening " + name, err));
+        raise(error_for_code(err, PathFileAccess), system_error("opening " + escaped(name), err));
     }
     return reinterpret_cast<File>(h);
 }
@@ -159,7 +173,7 @@ std::size_t read(File file, char* buffer, std::size_t size, const std::string& n
     if (!::ReadFile(handle(file), buffer, static_cast<DWORD>(size), &got, nullptr)) {
         DWORD err = ::GetLastError();
         if (err == ERROR_BROKEN_PIPE || err == ERROR_HANDLE_EOF) return 0;
-        raise(DeviceIO, system_error("reading " + name, err));
+        raise(DeviceIO, system_error("reading " + escaped(name), err));
     }
     return got;
 }
@@ -170,47 +184,65 @@ void close(File file) noexcept {
 
 ResultPlace resolve_result(const std::string& name) {
     std::wstring w = wide(name);
+    const std::string shown = escaped(name);
     DWORD attributes = ::GetFileAttributesW(w.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         DWORD err = ::GetLastError();
-        if (err == ERROR_FILE_NOT_FOUND) return {name, false, std::nullopt};
-        raise(error_for_code(err, PathFileAccess), system_error("opening " + name, err));
+        if (err == ERROR_FILE_NOT_FOUND) return {name, std::nullopt, std::nullopt};
+        raise(error_for_code(err, PathFileAccess), system_error("opening " + shown, err));
     }
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) raise(PathFileAccess, name + " is a directory");
-    if (attributes & FILE_ATTRIBUTE_READONLY) raise(PermissionDenied, name + " is not writable");
-    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return {name, false, std::nullopt};
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) raise(PathFileAccess, shown + " is a directory");
+    if (attributes & FILE_ATTRIBUTE_READONLY) raise(PermissionDenied, shown + " is not writable");
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return {name, std::nullopt, std::nullopt};
 
     // A symbolic link: opened as the user's own open would open it, and the result goes to the
-    // file that was opened. A link that leads nowhere yet creates its file.
-    ResultPlace place;
+    // file that was opened. A link that leads nowhere yet has its file made only to learn its
+    // path, and gone again as the handle closes: the result's move makes it for good.
     HANDLE h = ::CreateFileW(w.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                              OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_NOT_FOUND) {
-        h = ::CreateFileW(w.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          CREATE_NEW, 0, nullptr);
-        place.created = h != INVALID_HANDLE_VALUE;
-    }
+    if (h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_NOT_FOUND)
+        h = ::CreateFileW(w.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         DWORD err = ::GetLastError();
-        raise(error_for_code(err, PathFileAccess), system_error("opening " + name, err));
+        raise(error_for_code(err, PathFileAccess), system_error("opening " + shown, err));
     }
     wchar_t path[MAX_PATH * 4];
     DWORD n = ::GetFinalPathNameByHandleW(h, path, MAX_PATH * 4, FILE_NAME_NORMALIZED);
     DWORD err = ::GetLastError();
+    DWORD type = ::GetFileType(h);
     ::CloseHandle(h);
-    if (n == 0 || n >= MAX_PATH * 4) raise(PathFileAccess, system_error("finding the file " + name + " leads to", err));
+    if (n == 0 || n >= MAX_PATH * 4) raise(PathFileAccess, system_error("finding the file " + shown + " leads to", err));
+    ResultPlace place;
     place.path = narrow(std::wstring(path, n));
+    if (type != FILE_TYPE_DISK) raise(PathFileAccess, shown + " leads to " + escaped(place.path) + ", which is not a regular file");
     return place;
 }
+
+namespace {
+
+// A part of a temporary name that no one can foresee (as they could a process number), from the
+// system's own randomness (rand_s, in the C runtime every Windows has).
+std::string unforeseeable() {
+    static const char hex[] = "0123456789abcdef";
+    std::string text;
+    for (int i = 0; i < 2; ++i) {
+        unsigned int r = 0;
+        if (::rand_s(&r) != 0) r = static_cast<unsigned>(::GetTickCount64() * 2654435761u) ^ ::GetCurrentProcessId();
+        for (int k = 0; k < 8; ++k) text += hex[(r >> (4 * k)) & 15];
+    }
+    return text;
+}
+
+}  // namespace
 
 File create_beside(const ResultPlace& place, char* temp_path, std::size_t room, const std::string& name) {
     std::size_t cut = place.path.find_last_of("\\/");
     std::string dir = cut == std::string::npos ? "" : place.path.substr(0, cut + 1);
     std::string base = place.path.substr(dir.size());
     for (int attempt = 0;; ++attempt) {
-        std::string temp =
-            dir + "." + base + ".tmp" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(attempt);
-        if (temp.size() >= room) raise(PathFileAccess, name + ": name too long");
+        std::string temp = dir + "." + base + ".tmp" + unforeseeable();
+        if (temp.size() >= room) raise(PathFileAccess, escaped(name) + ": name too long");
         temp.copy(temp_path, temp.size());
         temp_path[temp.size()] = '\0';
         // Shared for deletion, so that it can be moved over the name while still open.
@@ -219,34 +251,38 @@ File create_beside(const ResultPlace& place, char* temp_path, std::size_t room, 
         if (h != INVALID_HANDLE_VALUE) return reinterpret_cast<File>(h);
         DWORD err = ::GetLastError();
         temp_path[0] = '\0';
-        if ((err != ERROR_FILE_EXISTS && err != ERROR_ALREADY_EXISTS) || attempt > 100)
-            raise(error_for_code(err, PathFileAccess), system_error("creating " + name + " (as " + temp + ")", err));
+        if ((err != ERROR_FILE_EXISTS && err != ERROR_ALREADY_EXISTS) || attempt >= 100)
+            raise(error_for_code(err, PathFileAccess),
+                  system_error("creating " + escaped(name) + " (as " + escaped(temp) + ")", err));
     }
 }
+
+// Windows files have no owner or permission bits to carry over here.
+void settle(File, const ResultPlace&) {}
 
 void write(File file, std::string_view data, const std::string& name) {
     while (!data.empty()) {
         DWORD done = 0;
         DWORD chunk = data.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(data.size());
         if (!::WriteFile(handle(file), data.data(), chunk, &done, nullptr) || done == 0)
-            raise_write_error("writing " + name, ::GetLastError());
+            raise_write_error("writing " + escaped(name), ::GetLastError());
         data.remove_prefix(done);
     }
 }
 
 void sync(File file, const std::string& name) {
-    if (!::FlushFileBuffers(handle(file))) raise_write_error("syncing " + name, ::GetLastError());
+    if (!::FlushFileBuffers(handle(file))) raise_write_error("syncing " + escaped(name), ::GetLastError());
 }
 
 void replace(const char* temp, const std::string& path, const std::string& name) {
     if (!::MoveFileExW(wide(temp).c_str(), wide(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DWORD err = ::GetLastError();
-        raise(error_for_code(err, PathFileAccess), system_error("replacing " + name, err));
+        raise(error_for_code(err, PathFileAccess), system_error("replacing " + escaped(name), err));
     }
 }
 
 // MOVEFILE_WRITE_THROUGH has the move on the disk when it returns.
-void sync_directory(const std::string&, const std::string&) {}
+bool sync_directory(const std::string&, std::string&) { return true; }
 
 // Runs in the stop's own thread, where allocating is allowed.
 void remove_now(const char* path) noexcept {
@@ -256,6 +292,7 @@ void remove_now(const char* path) noexcept {
     }
 }
 
-const DisplayModule* open_display(std::string&) { return &win32_display(); }
+// Nothing takes the desktop away while the box or the window waits.
+const DisplayModule* open_display(std::string&, void (*)(int)) { return &win32_display(); }
 
 }  // namespace rt::os

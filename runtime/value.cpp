@@ -16,19 +16,7 @@ bool fits_32bit(std::int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
 
 // A String in arithmetic, a comparison or a conversion names itself and where it came from.
 [[noreturn]] void string_is_not_a_number(const Text& t) {
-    std::string shown;
-    for (unsigned char c : t.text.substr(0, 40)) {
-        if (c == '\\') {  // so that a backslash of the text is never taken for an escape
-            shown += "\\\\";
-        } else if (c >= 0x20 && c < 0x7f) {
-            shown += static_cast<char>(c);
-        } else {  // keep the report on one line, whatever bytes the field held
-            static const char hex[] = "0123456789abcdef";
-            shown += "\\x";
-            shown += hex[c >> 4];
-            shown += hex[c & 15];
-        }
-    }
+    std::string shown = escaped(std::string_view(t.text).substr(0, 40));
     if (t.text.size() > 40) shown += "...";
     std::string what = t.origin.empty() ? "the String" : t.origin + " is";
     raise(TypeMismatch, what + " \"" + shown + "\", not a number");

@@ -125,7 +125,7 @@ std::vector<Hostile> common_cases(const std::string& input_name, const std::stri
         {"a quoted number with a blank", "\"7 \"" + valid.substr(valid.find(',')), 13,
          "field 1 of " + input_name + " is \"7 \""},
         {"a backslash in a field", "\\x41" + valid.substr(valid.find(',')), 13, "is \"\\\\x41\""},
-        {"UTF-16 cut in half", test::utf16(u"1,1,1,1") + "\x31", 13, input_name + " is UTF-16 that ends in the middle"},
+        {"UTF-16 cut in half", test::utf16(u"1,1") + "\x31", 13, input_name + " is UTF-16 that ends in the middle"},
         {"UTF-16 with an unpaired surrogate", test::utf16(u"1,\xdc00,1,1"), 13, input_name + " is UTF-16 with an unpaired"},
         {"the end-of-file mark cuts it short", valid.substr(0, valid.find(',')) + "\x1a" + valid.substr(valid.find(',')), 62,
          input_name + " ends before field 2"},

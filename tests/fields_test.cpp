@@ -19,7 +19,7 @@ std::string fields_of(const std::string& text) {
         try {
             v = reader.next();
         } catch (const RuntimeError& e) {
-            if (e.number() != InputPastEnd) out += "error " + std::to_string(e.number());
+            if (e.number() != InputPastEnd) out += (out.empty() ? "" : "|") + ("error " + std::to_string(e.number()));
             return out;
         }
         if (!out.empty()) out += '|';
@@ -87,11 +87,14 @@ INSTANTIATE_TEST_SUITE_P(
                                                         std::u16string(100000, u' ') + u"8"),
                    "\"" + [] { std::string e; for (int i = 0; i < 100000; ++i) e += "\xe2\x82\xac"; return e; }() +
                        "\"|7|\"\xf0\x9f\x98\x80\"|8"},
-        SyntaxCase{"Utf16OddByteAtEnd", test::utf16(u"7,8") + "\x38", "error 13"},
-        SyntaxCase{"Utf16LoneLowSurrogate", test::utf16(u"7,\xdc00"), "error 13"},
-        SyntaxCase{"Utf16HighSurrogateWithoutPartner", test::utf16(u"7,\xd800x"), "error 13"},
-        SyntaxCase{"Utf16HighSurrogateAtEnd", test::utf16(u"7,\xd800"), "error 13"},
+        SyntaxCase{"Utf16OddByteAtEnd", test::utf16(u"7,8") + "\x38", "7|error 13"},
+        SyntaxCase{"Utf16LoneLowSurrogate", test::utf16(u"7,\xdc00"), "7|error 13"},
+        SyntaxCase{"Utf16HighSurrogateWithoutPartner", test::utf16(u"7,\xd800x"), "7|error 13"},
+        SyntaxCase{"Utf16HighSurrogateAtEnd", test::utf16(u"7,\xd800"), "7|error 13"},
+        SyntaxCase{"Utf16FaultFarOn", test::utf16(u"7," + std::u16string(70000, u' ') + u"\xdc00"), "7|error 13"},
         SyntaxCase{"Utf16EndOfFileMark", test::utf16(u"7,8\x1a,9"), "7|8"},
+        SyntaxCase{"Utf16EndOfFileMarkThenFault", test::utf16(u"7,8\x1a\xdc00"), "7|8"},
+        SyntaxCase{"Utf16EndOfFileMarkAsOneByte", test::utf16(u"7,8") + "\x1a", "7|8"},
         SyntaxCase{"EndOfFileMarkAfterLastNumber", "7,1000\x1a", "7|1000"},
         SyntaxCase{"EndOfFileMarkMidFile", "1,2\x1a" "3,4", "1|2"},
         SyntaxCase{"EndOfFileMarkInQuotes", "\"ab\x1a" "cd\",5", "\"ab\""},

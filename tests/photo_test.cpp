@@ -47,6 +47,9 @@ TEST(Photo, WorkedExamples) {
         {"\xef\xbb\xbf" "7,2.54,2.54,1000\r\n", "1000\n"},           // a UTF-8 byte-order mark
         {test::utf16(u"7,2.54\r\n2.54,1000\r\n"), "1000\n"},         // UTF-16, little-endian
         {test::utf16(u"7,2.54,2.54,1000", false), "1000\n"},          // and big-endian
+        {test::utf16(u"7,2.54,2.54,1000\r\n\xdc00"), "1000\n"},        // what follows is never decoded
+        {test::utf16(u"7,2.54,2.54,1000\r\n") + "\x01", "1000\n"},     // nor a stray byte
+        {test::utf16(u"7,2.54,2.54,1000") + "\x1a", "1000\n"},           // a one-byte end mark ends UTF-16
         {"7,2.54,2.54,1000\x1a", "1000\n"},                          // an end-of-file mark
         {"7,2.54,2.54,1000\r\n\x1a\xff\xfe garbage", "1000\n"},      // nothing after it is read
         {"\"7\",\"2.54\",\"2.54\",\"1000\"", "1000\n"},                // quoted numbers
