@@ -7,12 +7,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "support.hpp"
 
 namespace {
 
-enum class Setup { Input, NoInput, InputIsDirectory, ResultIsDirectory, ReadOnlyDirectory, ReadOnlyResult, SizeLimit,
-                   Terminate, IgnoredThenTerminate };
+enum class Setup { Input, NoInput, InputIsDirectory, ResultIsDirectory, ResultIsFifo, ReadOnlyDirectory, ReadOnlyResult,
+                   SizeLimit, Terminate, Quit, IgnoredThenTerminate };
 
 struct Hostile {
     std::string name;
@@ -38,7 +40,7 @@ const std::string earlier("earlier result\r\n\0\xff line 2\n", 26);
 // What only POSIX has: a file size limit, signals, permission bits for another user.
 bool posix_only(Setup setup) {
     return setup == Setup::ReadOnlyDirectory || setup == Setup::SizeLimit || setup == Setup::Terminate ||
-           setup == Setup::IgnoredThenTerminate;
+           setup == Setup::Quit || setup == Setup::IgnoredThenTerminate || setup == Setup::ResultIsFifo;
 }
 
 void check(const Program& p, const Hostile& c) {
@@ -54,6 +56,8 @@ void check(const Program& p, const Hostile& c) {
     }
     if (c.setup == Setup::ResultIsDirectory) {
         ASSERT_EQ(::mkdir((dir / p.result).c_str(), 0755), 0);
+    } else if (c.setup == Setup::ResultIsFifo) {
+        ASSERT_EQ(::mkfifo((dir / p.result).c_str(), 0644), 0);
     } else {
         dir.write(p.result, earlier);
     }
@@ -71,14 +75,24 @@ void check(const Program& p, const Hostile& c) {
         if (::geteuid() == 0 && !test::windows()) options.uid = 65534;
     }
     if (c.setup == Setup::SizeLimit) options.file_size_limit = c.limit;
-    if (c.setup == Setup::Terminate || c.setup == Setup::IgnoredThenTerminate) {  // once the listing is under way
-        options.signals = {SIGTERM};
+    bool read_by_another = false;
+    bool stopped = c.setup == Setup::Terminate || c.setup == Setup::Quit || c.setup == Setup::IgnoredThenTerminate;
+    if (stopped) {  // once the listing is under way
+        options.signals = {c.setup == Setup::Quit ? SIGQUIT : SIGTERM};
         if (c.ignored) {  // the ignored one first: the program runs on until the next one
             options.ignored_signals = {c.ignored};
             options.signals = {c.ignored, c.ignored == SIGTERM ? SIGINT : SIGTERM};
         }
         options.signal_after_ms = 100;
-        options.signal_when = [&] { return dir.entries().size() > before.size(); };
+        // A private earlier result: no other user may read the new one through its temporary file.
+        ::chmod((dir / p.result).c_str(), 0600);
+        options.signal_when = [&] {
+            auto now = dir.entries();
+            if (now.size() <= before.size()) return false;
+            for (const std::string& e : now)
+                if (e != p.result && e != p.input && ::geteuid() == 0) read_by_another |= test::opens_as(65534, dir / e);
+            return true;
+        };
     }
     // Another user may not reach the build tree (a checkout under /root, say): run a copy from /tmp.
     test::TempDir copy;
@@ -92,6 +106,7 @@ void check(const Program& p, const Hostile& c) {
     ::chmod(dir.path().c_str(), 0755);
 
     EXPECT_FALSE(r.timed_out);
+    EXPECT_FALSE(read_by_another);
     EXPECT_EQ(r.status, c.status) << r.err;
     if (c.setup == Setup::IgnoredThenTerminate) {
         EXPECT_TRUE(r.signalled);
@@ -105,7 +120,7 @@ void check(const Program& p, const Hostile& c) {
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");  // the box is never shown
     EXPECT_EQ(dir.entries(), before);  // no temporary file left
-    if (c.setup != Setup::ResultIsDirectory) {
+    if (c.setup != Setup::ResultIsDirectory && c.setup != Setup::ResultIsFifo) {
         EXPECT_EQ(dir.read(p.result), earlier);
     }
 }
@@ -144,6 +159,7 @@ std::vector<Hostile> common_cases(const std::string& input_name, const std::stri
         {"NUL bytes", std::string("\0\0\0,1,1,1", 9), 13, "\\x00\\x00\\x00"},
         {"binary garbage", garbage, 13, "not a number"},
         {"result name is a directory", valid, 75, result_name + " is a directory", Setup::ResultIsDirectory},
+        {"result name is a FIFO", valid, 75, result_name + " is not a regular file", Setup::ResultIsFifo},
         {"read-only directory", valid, 70, "Permission denied: creating " + result_name, Setup::ReadOnlyDirectory},
         {"read-only result", valid, 70, "Permission denied: " + result_name + " is not writable",
          Setup::ReadOnlyResult},
@@ -209,6 +225,9 @@ TEST(BadInput, Computer) {
          Setup::IgnoredThenTerminate, 0, SIGHUP},
         {"SIGTERM ignored from the start", "0,0,-2147483648", 128 + SIGINT, "interrupted (SIGINT)",
          Setup::IgnoredThenTerminate, 0, SIGTERM},
+        {"SIGQUIT during a long listing", "0,0,-2147483648", 128 + SIGQUIT, "quit (SIGQUIT)", Setup::Quit},
+        {"SIGQUIT ignored from the start", "0,0,-2147483648", 128 + SIGTERM, "terminated (SIGTERM)",
+         Setup::IgnoredThenTerminate, 0, SIGQUIT},
     }, "0.3,0.4,-146400");
 }
 
@@ -244,22 +263,34 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
         std::string ends = "\n";
         std::vector<int> closed;
         bool mode_000 = false;
+        bool nobodys = false;  // the earlier result and its directory are nobody's; root runs the program
+        bool planted = false;  // temporary names of the run's likely process numbers made beforehand
     } variants[] = {{}, {"\r\n", {}}, {"\r", {}}, {"\n", {0}}, {"\n", {1}}, {"\n", {2}}, {"\n", {0, 1}},
-                    {"\n", {0, 2}}, {"\n", {1, 2}}, {"\n", {0, 1, 2}}, {"\n", {}, ::geteuid() == 0}};
+                    {"\n", {0, 2}}, {"\n", {1, 2}}, {"\n", {0, 1, 2}}, {"\n", {}, ::geteuid() == 0},
+                    {"\n", {}, false, ::geteuid() == 0}, {"\n", {}, false, false, true}};
     mode_t mask = ::umask(0);
     ::umask(mask);
     for (auto& [p, lf] : programs) {
         std::string expected;
         for (const Variant& v : variants) {
-            if (test::windows() && (!v.closed.empty() || v.mode_000)) continue;  // POSIX descriptors and modes
+            if (test::windows() && (!v.closed.empty() || v.mode_000 || v.nobodys)) continue;  // POSIX descriptors and modes
             std::string input;
             for (char c : lf) input += c == '\n' ? v.ends : std::string(1, c);
             test::TempDir dir;
             dir.write(p.input, input);
-            if (v.mode_000) {
+            if (v.mode_000 || v.nobodys) {
                 dir.write(p.result, earlier);
-                ::chmod((dir / p.result).c_str(), 0);
+                ::chmod((dir / p.result).c_str(), v.mode_000 ? 0 : 0640);
             }
+            if (v.nobodys) {
+                ASSERT_EQ(::chown((dir / p.result).c_str(), 65534, 65534), 0);
+                ASSERT_EQ(::chown(dir.path().c_str(), 65534, 65534), 0);
+            }
+            std::vector<std::string> planted;
+            for (pid_t pid = ::getpid(); v.planted && pid < ::getpid() + 100; ++pid)
+                for (int attempt = 0; attempt <= 101; ++attempt)
+                    planted.push_back("." + std::string(p.result) + ".tmp" + std::to_string(pid) + "-" + std::to_string(attempt));
+            for (const std::string& name : planted) dir.write(name, "");
             test::RunOptions options;
             options.closed_fds = v.closed;
             test::RunResult r = test::run(test::bin(p.name), dir.path(), options);
@@ -268,11 +299,14 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
             EXPECT_EQ(r.status, 0) << r.err;
             if (expected.empty()) expected = dir.read(p.result);
             EXPECT_EQ(dir.read(p.result), expected);
-            EXPECT_EQ(dir.entries(), (std::vector<std::string>{p.input, p.result}));
+            planted.insert(planted.end(), {p.input, p.result});
+            std::sort(planted.begin(), planted.end());
+            EXPECT_EQ(dir.entries(), planted);
             struct stat st {};
             ::stat((dir / p.result).c_str(), &st);
             if (!test::windows()) {
-                EXPECT_EQ(st.st_mode & 0777, v.mode_000 ? 0u : 0666u & ~mask);
+                EXPECT_EQ(st.st_mode & 0777, v.mode_000 ? 0u : v.nobodys ? 0640u : 0666u & ~mask);
+                EXPECT_EQ(st.st_uid, v.nobodys ? 65534u : ::geteuid());  // the owner kept
             }
         }
         EXPECT_FALSE(expected.empty());

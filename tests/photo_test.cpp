@@ -108,6 +108,7 @@ TEST(Photo, ResultThroughASymbolicLink) {
         int status;
         long size_limit = -1;
         bool planted = false;  // the link belongs to nobody, in a sticky world-writable directory
+        bool planted_further = false;  // the link leads to one that nobody planted in a sticky directory
     } cases[] = {
         {"to a file in another directory", "../out/kept.sol", true, "7,2.54,2.54,1000", 0},
         {"to nowhere yet", "../out/new.sol", false, "7,2.54,2.54,1000", 0},
@@ -116,9 +117,14 @@ TEST(Photo, ResultThroughASymbolicLink) {
         {"to a directory", "../out", false, "7,2.54,2.54,1000", 75},
         {"to a device", "/dev/null", false, "7,2.54,2.54,1000", 75},
         {"planted by another user", "../out/kept.sol", true, "7,2.54,2.54,1000", 70, -1, true},
+        {"to a link planted by another user", "../shared/next", true, "7,2.54,2.54,1000", 70, -1, false, true},
+        {"through a directory planted by another user", "../shared/to-out/kept.sol", true, "7,2.54,2.54,1000", 70, -1,
+         false, true},
+        {"to itself", "photo.sol", false, "7,2.54,2.54,1000", 75},
+        {"to a name with a line end", "../out/a\nb/new.sol", false, "7,2.54,2.54,1000", 53},
     };
     for (auto& c : cases) {
-        if (c.planted && ::geteuid() != 0) continue;  // only root can give a link to another user
+        if ((c.planted || c.planted_further) && ::geteuid() != 0) continue;  // only root can give a link away
         SCOPED_TRACE(c.name);
         test::TempDir dir;
         ASSERT_EQ(::mkdir((dir / "run").c_str(), c.planted ? 01777 : 0755), 0);
@@ -133,10 +139,20 @@ TEST(Photo, ResultThroughASymbolicLink) {
         if (c.planted) {
             ASSERT_EQ(::lchown((dir / "run/photo.sol").c_str(), 65534, 65534), 0);
         }
+        if (c.planted_further) {
+            ASSERT_EQ(::mkdir((dir / "shared").c_str(), 01777), 0);
+            ::chmod((dir / "shared").c_str(), 01777);
+            for (const char* link : {"shared/next", "shared/to-out"}) {
+                ASSERT_EQ(::symlink(std::strcmp(link, "shared/next") == 0 ? "../out/kept.sol" : "../out",
+                                    (dir / link).c_str()), 0);
+                ASSERT_EQ(::lchown((dir / link).c_str(), 65534, 65534), 0);
+            }
+        }
         test::RunOptions options;
         if (c.size_limit >= 0) options.file_size_limit = c.size_limit;
         test::RunResult r = test::run(photo, dir / "run", options);
         EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_EQ(test::count_lines(r.err), c.status ? 1u : 0u) << r.err;  // one line, whatever the names hold
         char text[256] = {};
         EXPECT_EQ(::readlink((dir / "run/photo.sol").c_str(), text, sizeof text - 1), std::strlen(c.target));
         EXPECT_STREQ(text, c.target);  // the link stays as it was

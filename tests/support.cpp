@@ -171,6 +171,17 @@ RunResult run(const std::string& program, const std::string& dir, const RunOptio
     return result;
 }
 
+bool opens_as(uid_t uid, const std::string& path) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (setgid(uid) != 0 || setuid(uid) != 0) _exit(2);
+        _exit(::open(path.c_str(), O_RDONLY) >= 0 ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 std::size_t count_lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
 
 }  // namespace test

@@ -73,6 +73,9 @@ RunResult run(const std::string& program, const std::string& dir, const RunOptio
 // Every entry of a directory, hidden ones included, sorted.
 std::vector<std::string> entries(const std::string& path);
 
+// Whether the user uid can open the file for reading (tried in a process of that user).
+bool opens_as(uid_t uid, const std::string& path);
+
 // The number of lines of text.
 std::size_t count_lines(const std::string& text);
 

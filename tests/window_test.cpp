@@ -23,9 +23,10 @@ const auto* registered = ::testing::AddGlobalTestEnvironment(new XEnvironment);
 // A program running in the background on the X server.
 class Running {
   public:
-    Running(const std::string& program, const test::TempDir& dir, std::vector<std::string> args = {}) {
+    Running(const std::string& program, const test::TempDir& dir, std::vector<std::string> args = {},
+            const test::XServer* on = x) {
         test::RunOptions options;
-        options.display = x->display();
+        options.display = on->display();
         options.args = std::move(args);
         options.timeout_ms = test::windows() ? 45000 : 15000;  // Wine's first window on a display is slow
         result_ = std::async(std::launch::async, [=, path = dir.path()] { return test::run(program, path, options); });
@@ -130,6 +131,29 @@ TEST(Box, ComputerWaitsForOkWithItsResultComplete) {
     EXPECT_EQ(r.out, "");
 }
 
+// The display going away while the box or the window waits ends the program as if it had been
+// dismissed: one line, the result complete, status 0.
+TEST(Box, DisplayLostWhileWaiting) {
+    if (test::windows()) GTEST_SKIP() << "nothing takes the desktop from a Windows program";
+    struct {
+        const char *program, *input, *content, *window;
+    } cases[] = {{"computer", "computer.dat", "12,18,2", "^computer$"}, {"tallage", "tallage.dat", "1,0,0,3,4", "^Form1$"}};
+    for (auto& c : cases) {
+        auto own = std::make_unique<test::XServer>();
+        test::TempDir dir;
+        dir.write(c.input, c.content);
+        Running program(test::bin(c.program), dir, {}, own.get());
+        ASSERT_NE(own->wait_for_window(c.window), 0u) << c.program;
+        own.reset();  // the X server killed
+        test::RunResult r = program.finish();
+        EXPECT_EQ(r.status, 0) << c.program << r.err;
+        EXPECT_EQ(r.err, std::string(c.program) + ": the display went away; " +
+                             (c.program[0] == 'c' ? "the box" : "the window Form1") + " is closed\n");
+        EXPECT_EQ(dir.entries().size(), 2u);
+        EXPECT_EQ(dir.read(std::string(c.program) + ".sol").substr(0, 2), c.program[0] == 'c' ? "2\n" : "10");
+    }
+}
+
 TEST(Window, TallageShowsItsWindowUntilClosed) {
     test::TempDir dir;
     dir.write("tallage.dat", "1,0,0,3,4");
@@ -198,13 +222,16 @@ TEST(ErrorBox, NotFromATerminal) {
     }
 }
 
-// Without a display, or with one that cannot be reached, nothing crashes or waits.
+// Without a display, with one that cannot be reached, or with one that never answers (a stopped
+// server: given a few seconds), nothing crashes or waits for ever.
 TEST(NoDisplay, BoxPrintsItsPromptAndWindowIsNotShown) {
     if (test::windows()) GTEST_SKIP() << "Windows always has a desktop";
-    for (std::string display : {"", ":4321"}) {
+    test::XServer stopped;
+    stopped.stop();
+    for (std::string display : {std::string(), std::string(":4321"), stopped.display()}) {
         test::RunOptions options;
         options.display = display;
-        options.timeout_ms = 5000;
+        options.timeout_ms = 15000;
         std::string why = display.empty() ? "no display (DISPLAY is not set)"
                                           : "no display can be opened at " + display;
         {
@@ -223,6 +250,30 @@ TEST(NoDisplay, BoxPrintsItsPromptAndWindowIsNotShown) {
             EXPECT_EQ(dir.read("probe.sol"), "written before the wait\n");
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Code is never loaded from the data folder: with /proc hidden (the program cannot learn where it
+// is), a module planted beside computer.dat is not loaded, and the run goes on as without a display.
+TEST(NoDisplay, NoModuleFromTheDataFolder) {
+    if (test::windows()) GTEST_SKIP() << "a POSIX module";
+    test::TempDir dir;
+    const std::string hide_proc = "mount -t tmpfs none /proc && exec \"$0\"";
+    test::RunOptions options;
+    options.args = {"-m", "sh", "-c", "mount -t tmpfs none /proc"};
+    if (test::run("/usr/bin/unshare", dir.path(), options).status != 0) GTEST_SKIP() << "no mount namespace here";
+    dir.write("trio-display.so", test::TempDir::read_file(TRIO_PLANTED_MODULE));
+    dir.write("computer.dat", "12,18,2");
+    options.display = x->display();
+    options.args = {"-m", "sh", "-c", hide_proc, test::bin("computer")};
+    test::RunResult r = test::run("/usr/bin/unshare", dir.path(), options);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(dir.exists("planted-module-ran"));
+    EXPECT_EQ(r.out, "OK\n");
+    EXPECT_EQ(dir.read("computer.sol"), "2\n3\n4\n6\n12\n");
 }
 
 }  // namespace

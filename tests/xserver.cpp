@@ -43,7 +43,7 @@ XServer::XServer() {
 
 XServer::~XServer() {
     if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
+        ::kill(pid_, SIGKILL);  // a stopped server too
         ::waitpid(pid_, nullptr, 0);
     }
     if (number_pipe_ >= 0) ::close(number_pipe_);
@@ -75,6 +75,10 @@ unsigned long XServer::wait_for_window(const std::string& name_regex, int timeou
     std::fprintf(stderr, "no window matches %s on %s; windows there: %s\n", name_regex.c_str(), display_.c_str(),
                  shell("xdotool search --name '.*' getwindowname %@").c_str());
     return 0;
+}
+
+void XServer::stop() const {
+    if (pid_ > 0) ::kill(pid_, SIGSTOP);
 }
 
 void XServer::request_close(unsigned long window) const {

@@ -21,6 +21,8 @@ class XServer {
     unsigned long wait_for_window(const std::string& name_regex, int timeout_ms = 10000) const;
     // Sends WM_DELETE_WINDOW to the window, as a window manager's close button does.
     void request_close(unsigned long window) const;
+    // Stops the server (SIGSTOP): it keeps taking connections and answers none.
+    void stop() const;
 
   private:
     int pid_ = -1;
