@@ -12,7 +12,7 @@
 namespace {
 
 enum class Setup { Input, NoInput, InputIsDirectory, ResultIsDirectory, ReadOnlyDirectory, ReadOnlyResult, SizeLimit,
-                   Terminate, IgnoredThenTerminate };
+                   Terminate, IgnoredThenTerminate, ResultSyncFails };
 
 struct Hostile {
     std::string name;
@@ -35,10 +35,10 @@ struct Program {
 const std::string earlier("earlier result\r\n\0\xff line 2\n", 26);
 
 
-// What only POSIX has: a file size limit, signals, permission bits for another user.
+// What only POSIX has: a file size limit, signals, permission bits for another user, a preloaded library.
 bool posix_only(Setup setup) {
     return setup == Setup::ReadOnlyDirectory || setup == Setup::SizeLimit || setup == Setup::Terminate ||
-           setup == Setup::IgnoredThenTerminate;
+           setup == Setup::IgnoredThenTerminate || setup == Setup::ResultSyncFails;
 }
 
 void check(const Program& p, const Hostile& c) {
@@ -71,6 +71,7 @@ void check(const Program& p, const Hostile& c) {
         if (::geteuid() == 0 && !test::windows()) options.uid = 65534;
     }
     if (c.setup == Setup::SizeLimit) options.file_size_limit = c.limit;
+    if (c.setup == Setup::ResultSyncFails) options.failing_fsync = "file";  // before the new result replaces the earlier
     if (c.setup == Setup::Terminate || c.setup == Setup::IgnoredThenTerminate) {  // once the listing is under way
         options.signals = {SIGTERM};
         if (c.ignored) {  // the ignored one first: the program runs on until the next one
@@ -148,6 +149,8 @@ std::vector<Hostile> common_cases(const std::string& input_name, const std::stri
         {"read-only result", valid, 70, "Permission denied: " + result_name + " is not writable",
          Setup::ReadOnlyResult},
         {"no room for the first byte", valid, 57, "writing " + result_name + ": File too large", Setup::SizeLimit, 0},
+        {"the disk fails the sync of the result", valid, 57, "Device I/O error: syncing " + result_name +
+         ": Input/output error", Setup::ResultSyncFails},
     };
 }
 
