@@ -14,7 +14,7 @@
 namespace {
 
 enum class Setup { Input, NoInput, InputIsDirectory, ResultIsDirectory, ResultIsFifo, ReadOnlyDirectory, ReadOnlyResult,
-                   SizeLimit, Terminate, Quit, IgnoredThenTerminate };
+                   SizeLimit, Terminate, Quit, IgnoredThenTerminate, ResultSyncFails, DirectorySyncFails };
 
 struct Hostile {
     std::string name;
@@ -37,10 +37,11 @@ struct Program {
 const std::string earlier("earlier result\r\n\0\xff line 2\n", 26);
 
 
-// What only POSIX has: a file size limit, signals, permission bits for another user.
+// What only POSIX has: a file size limit, signals, permission bits for another user, a preloaded library.
 bool posix_only(Setup setup) {
     return setup == Setup::ReadOnlyDirectory || setup == Setup::SizeLimit || setup == Setup::Terminate ||
-           setup == Setup::Quit || setup == Setup::IgnoredThenTerminate || setup == Setup::ResultIsFifo;
+           setup == Setup::Quit || setup == Setup::IgnoredThenTerminate || setup == Setup::ResultIsFifo ||
+           setup == Setup::ResultSyncFails || setup == Setup::DirectorySyncFails;
 }
 
 void check(const Program& p, const Hostile& c) {
@@ -75,6 +76,8 @@ void check(const Program& p, const Hostile& c) {
         if (::geteuid() == 0 && !test::windows()) options.uid = 65534;
     }
     if (c.setup == Setup::SizeLimit) options.file_size_limit = c.limit;
+    if (c.setup == Setup::ResultSyncFails) options.failing_fsync = "file";  // before the new result replaces the earlier
+    if (c.setup == Setup::DirectorySyncFails) options.failing_fsync = "directory";  // after it has
     bool read_by_another = false;
     bool stopped = c.setup == Setup::Terminate || c.setup == Setup::Quit || c.setup == Setup::IgnoredThenTerminate;
     if (stopped) {  // once the listing is under way
@@ -120,7 +123,10 @@ void check(const Program& p, const Hostile& c) {
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");  // the box is never shown
     EXPECT_EQ(dir.entries(), before);  // no temporary file left
-    if (c.setup != Setup::ResultIsDirectory && c.setup != Setup::ResultIsFifo) {
+    if (c.setup == Setup::DirectorySyncFails) {  // the new result is in place, and the report says so
+        EXPECT_NE(dir.read(p.result), earlier);
+        EXPECT_FALSE(dir.read(p.result).empty());
+    } else if (c.setup != Setup::ResultIsDirectory && c.setup != Setup::ResultIsFifo) {
         EXPECT_EQ(dir.read(p.result), earlier);
     }
 }
@@ -164,6 +170,11 @@ std::vector<Hostile> common_cases(const std::string& input_name, const std::stri
         {"read-only result", valid, 70, "Permission denied: " + result_name + " is not writable",
          Setup::ReadOnlyResult},
         {"no room for the first byte", valid, 57, "writing " + result_name + ": File too large", Setup::SizeLimit, 0},
+        {"the disk fails the sync of the result", valid, 57, "Device I/O error: syncing " + result_name +
+         ": Input/output error", Setup::ResultSyncFails},
+        {"the disk fails the sync of the directory", valid, 57, "Device I/O error: " + result_name +
+         " is in place, but the system could not confirm it is on the disk (syncing its directory: Input/output error)",
+         Setup::DirectorySyncFails},
     };
 }
 

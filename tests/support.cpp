@@ -91,6 +91,13 @@ RunResult run(const std::string& program, const std::string& dir, const RunOptio
         } else {
             setenv("DISPLAY", options.display.c_str(), 1);
         }
+        if (!options.failing_fsync.empty()) {
+            setenv("LD_PRELOAD", TRIO_FAIL_FSYNC_SHIM, 1);
+            setenv("TRIO_FAIL_FSYNC", options.failing_fsync.c_str(), 1);
+            // The sanitizers' runtime wants to come first, and now comes after the shim.
+            const char* asan = std::getenv("ASAN_OPTIONS");
+            setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":verify_asan_link_order=0").c_str(), 1);
+        }
         if (options.file_size_limit) {
             signal(SIGXFSZ, SIG_IGN);
             rlimit lim{static_cast<rlim_t>(*options.file_size_limit), static_cast<rlim_t>(*options.file_size_limit)};

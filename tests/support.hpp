@@ -55,6 +55,9 @@ struct RunOptions {
     std::vector<int> closed_fds;       // standard descriptors closed when the program starts
     std::string stdout_file;           // standard output to this file instead of a pipe
     bool terminal = false;             // standard input a terminal (a pseudo-terminal) instead of /dev/null
+    // "file" or "directory": fsync and fdatasync fail with EIO on a descriptor of that kind (a
+    // shim preloaded into the program; POSIX only).
+    std::string failing_fsync;
     std::vector<std::string> args;
 };
 

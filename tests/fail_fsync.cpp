@@ -1,0 +1,36 @@
+// Preloaded into a program under test (LD_PRELOAD), makes fsync and fdatasync fail with EIO, as a
+// failing disk would, on the descriptors that TRIO_FAIL_FSYNC names: "file" (a regular file: a
+// result before it is moved into place) or "directory" (the directory synced after the move).
+// Every other sync goes to the system.
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool fails(int fd) {
+    const char* which = std::getenv("TRIO_FAIL_FSYNC");
+    struct stat st {};
+    if (!which || ::fstat(fd, &st) != 0) return false;
+    return (std::strcmp(which, "file") == 0 && S_ISREG(st.st_mode)) ||
+           (std::strcmp(which, "directory") == 0 && S_ISDIR(st.st_mode));
+}
+
+int sync_or_fail(long call, int fd) {
+    if (fails(fd)) {
+        errno = EIO;
+        return -1;
+    }
+    return static_cast<int>(::syscall(call, fd));
+}
+
+}  // namespace
+
+extern "C" {
+int fsync(int fd) { return sync_or_fail(SYS_fsync, fd); }
+int fdatasync(int fd) { return sync_or_fail(SYS_fdatasync, fd); }
+}
