@@ -4,7 +4,7 @@
 # `package` (the Debian package and lintian), `windows` (MinGW-w64 and Wine).
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev libbenchmark-dev libfltk1.3-dev libx11-dev
+packages=(cmake g++ make libfast-float-dev libgtest-dev libbenchmark-dev libfltk1.3-dev libx11-dev
           xvfb xdotool x11-utils hyperfine time clang libclang-rt-14-dev
           man-db groff-base xfonts-base)
 for extra in "$@"; do
