@@ -17,6 +17,9 @@
 #ifndef TRIO_MODULE_DIR
 #define TRIO_MODULE_DIR "../lib/trio"
 #endif
+#ifndef TRIO_DISPLAY_MODULE  // 0 in a build without the window and the box (-DTRIO_DISPLAY=OFF)
+#define TRIO_DISPLAY_MODULE 1
+#endif
 
 namespace rt::os {
 
@@ -242,6 +245,10 @@ const DisplayModule* open_display(std::string& why) {
     const char* name = std::getenv("DISPLAY");
     if (!name || !*name) {
         why = "no display (DISPLAY is not set)";
+        return nullptr;
+    }
+    if (!TRIO_DISPLAY_MODULE) {
+        why = "built without the window libraries (FLTK and X11)";
         return nullptr;
     }
     // Beside the program in the build tree; in the library directory once installed.
