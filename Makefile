@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: demo test setup build asan-test release-builds package package-test windows windows-zip fuzz bench bench-windows valgrind clean
+.PHONY: demo test setup build asan-test release-builds package package-test windows windows-zip cross-test fuzz bench bench-windows valgrind clean
 
 demo: setup build
 	scripts/demo.sh build/default/bin
@@ -66,6 +66,13 @@ windows: setup build
 # The zip for Windows users: the three programs, the README and the license.
 windows-zip: windows
 	scripts/windows-zip.sh build/windows $(VERSION)
+
+# The programs cross-built for Debian's i386, arm64 and s390x ports (the cross-* presets, without a
+# display or tests, in build/cross-*/bin), each run by the end-to-end and bad-input tests of the
+# build here: i386 natively, the others under qemu-user.
+cross-test: setup build
+	scripts/install-deps.sh cross
+	JOBS=$(JOBS) scripts/cross-test.sh
 
 # The fuzz target over the field reader and the Value operations, for FUZZ_SECONDS; a crash, a
 # leak or a sanitizer report fails it. Its corpus grows in build/fuzz/corpus from fuzz/corpus.

@@ -24,6 +24,9 @@
 #ifndef TRIO_MODULE_FULL_DIR
 #define TRIO_MODULE_FULL_DIR "/usr/local/lib/trio"  // where it is installed
 #endif
+#ifndef TRIO_DISPLAY_MODULE  // 0 in a build without the window and the box (-DTRIO_DISPLAY=OFF)
+#define TRIO_DISPLAY_MODULE 1
+#endif
 
 namespace rt::os {
 
@@ -364,6 +367,10 @@ const DisplayModule* open_display(std::string& why, void (*lost)(int)) {
     const char* name = std::getenv("DISPLAY");
     if (!name || !*name) {
         why = "no display (DISPLAY is not set)";
+        return nullptr;
+    }
+    if (!TRIO_DISPLAY_MODULE) {
+        why = "built without the window libraries (FLTK and X11)";
         return nullptr;
     }
     // Code is loaded from absolute, installed places only, never from the data folder: beside the

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include <fast_float/fast_float.h>
+
 #include "errors.hpp"
 
 namespace rt {
@@ -207,35 +209,6 @@ bool has_number_form(std::string_view t, bool& whole) {
     return i == n;
 }
 
-// For a number from_chars finds out of range: whether its size is past the largest Double
-// (rather than below the smallest), from the place of its first significant digit and its exponent.
-bool beyond_largest(std::string_view t) {
-    std::int64_t place = 0;  // decimal exponent of the first significant digit, roughly
-    std::size_t i = 0;
-    bool seen = false, after_point = false;
-    std::int64_t before = 0, zeros_after = 0;
-    for (; i < t.size() && t[i] != 'e' && t[i] != 'E'; ++i) {
-        char c = t[i];
-        if (c == '.') {
-            after_point = true;
-        } else if (is_digit(c)) {
-            if (c != '0') seen = true;
-            if (!after_point && seen) ++before;
-            if (after_point && !seen) ++zeros_after;
-        }
-    }
-    place = before > 0 ? before : -zeros_after;
-    std::int64_t exponent = 0;
-    if (i < t.size()) {
-        ++i;
-        bool negative = i < t.size() && t[i] == '-';
-        if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
-        for (; i < t.size(); ++i) exponent = std::min<std::int64_t>(exponent * 10 + (t[i] - '0'), 1'000'000'000);
-        if (negative) exponent = -exponent;
-    }
-    return place + exponent > 0;
-}
-
 }  // namespace
 
 Value parse_field(std::string_view text, std::string origin) {
@@ -250,14 +223,14 @@ Value parse_field(std::string_view text, std::string origin) {
             if (fits_32bit(v)) return Long(static_cast<std::int32_t>(v));
         }
     }
+    // fast_float rounds to the nearest Double whatever the number's length; a number past the
+    // largest Double is an infinity, one below the smallest a zero of its sign.
     double d = 0.0;
-    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), d);
-    if (ec == std::errc::result_out_of_range) {
-        if (beyond_largest(digits)) raise(Overflow, origin + " is beyond the largest Double");
-        d = digits[0] == '-' ? -0.0 : 0.0;  // below the smallest Double: it is 0
-    } else if (ec != std::errc{} || end != digits.data() + digits.size()) {
+    auto [end, ec] = fast_float::from_chars(digits.data(), digits.data() + digits.size(), d);
+    if (ec != std::errc{} || end != digits.data() + digits.size()) {
         return Value::string(std::string(text), std::move(origin));
     }
+    if (std::isinf(d)) raise(Overflow, origin + " is beyond the largest Double");
     return Double(d);
 }
 

@@ -53,6 +53,12 @@ TEST(Photo, WorkedExamples) {
         {"7,2.54,2.54,1000\x1a", "1000\n"},                          // an end-of-file mark
         {"7,2.54,2.54,1000\r\n\x1a\xff\xfe garbage", "1000\n"},      // nothing after it is read
         {"\"7\",\"2.54\",\"2.54\",\"1000\"", "1000\n"},                // quoted numbers
+        // Each product and quotient rounded once, as a Double (rounded twice, on the x87: ...646).
+        {"6,8432.86414002,0.5743,709", "377345.310370647\n"},
+        // W just below the largest Double (rounded twice, past it, on the x87: error 6).
+        {"3,6.120093504202284e+303,8.511037542387648e-06,74609", "2.24711641857789e+304\n"},
+        // A long mantissa with an exponent read as the nearest Double, not one below it (...585).
+        {"7,749172067250578e15,1.28,1", "1.48636035414586e+26\n"},
     };
     for (auto& c : cases) EXPECT_EQ(run_photo(c.input), c.result) << c.input;
 }

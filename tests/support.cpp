@@ -21,6 +21,7 @@ namespace test {
 
 std::string bin(const std::string& program) {
     if (const char* dir = std::getenv("TRIO_TEST_WINDOWS_BIN")) return std::string(dir) + "/" + program + ".exe";
+    if (const char* dir = std::getenv("TRIO_TEST_BIN")) return std::string(dir) + "/" + program;
     return std::string(TRIO_BIN_DIR) + "/" + program;
 }
 

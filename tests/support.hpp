@@ -16,8 +16,9 @@ namespace test {
 // Whether the programs and tests are built with the sanitizers (slower, and more memory).
 inline constexpr bool sanitized = TRIO_TEST_SANITIZED;
 
-// The program under test: the one built here, or, where TRIO_TEST_WINDOWS_BIN names a directory,
-// the Windows program (.exe) there, which TRIO_TEST_WRAPPER then runs (through Wine).
+// The program under test: the one built here; or, where TRIO_TEST_BIN names a directory, the one
+// there (another build, say for another architecture); or, where TRIO_TEST_WINDOWS_BIN names one,
+// the Windows program (.exe) there. TRIO_TEST_WRAPPER then runs it (under qemu, through Wine).
 std::string bin(const std::string& program);
 // Whether the programs under test are the Windows ones: what only POSIX has is skipped then.
 bool windows();

@@ -215,6 +215,7 @@ TEST(FieldKinds, ByTheirForm) {
         {"-2147483648", Long(-2147483647 - 1)},
         {"2147483648", Double(2147483648.0)},
         {"99999999999999999999999", Double(1e23)},
+        {"749172067250578e15", Double(749172067250578e15)},  // the nearest Double, however the C++ library reads it
         {"1.0", Double(1.0)},
         {"2.54", Double(2.54)},
         {"1e3", Double(1000.0)},
