@@ -58,7 +58,7 @@ void message_box(std::string_view prompt) {
     commit_results();
     std::string text(prompt);
     const DisplayModule* d = display(nullptr);
-    if (!d || !d->message_box(program_name, text.c_str(), 0)) {
+    if (!d || !d->message_box(program_name, text.c_str(), BoxLook::information, 0)) {
         // The prompt is the box's stand-in: losing it is a failed write like any other.
         std::string why;
         if (!os::write_standard(os::Stream::Output, text + "\n", &why))
@@ -114,7 +114,7 @@ void fail_from_current_exception() noexcept {
     // The box waits for the user with the results already dealt with; should the display go away
     // meanwhile, the program still ends with the error's number.
     try {
-        if (started_from_desktop()) display(nullptr)->message_box(program_name, report.c_str(), number);
+        if (started_from_desktop()) display(nullptr)->message_box(program_name, report.c_str(), BoxLook::error, number);
     } catch (...) {
     }
     os::exit_now(number);

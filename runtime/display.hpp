@@ -4,14 +4,17 @@
 
 namespace rt {
 
+// How a box looks: an information message (computer's "OK"), or a run-time error's report.
+enum class BoxLook : int { information, error };
+
 // The module's entry points (plain C, as they cross a dlopen boundary).
 struct DisplayModule {
     // Connects to the X display; 0 if none can be reached.
     int (*open_display)();
-    // A modal box: title, prompt, one "OK" button; returns once dismissed, 0 if it could not be
-    // shown at all. Should the display go away meanwhile, the process ends with status_if_lost
-    // (0: as the X library ends it).
-    int (*message_box)(const char* title, const char* prompt, int status_if_lost);
+    // A modal box: title, prompt, one "OK" button, the icon of its look; returns once dismissed, 0
+    // if it could not be shown at all. Should the display go away meanwhile, the process ends with
+    // status_if_lost (0: as the X library ends it).
+    int (*message_box)(const char* title, const char* prompt, BoxLook look, int status_if_lost);
     // Shows the window (client area at x, y of w by h pixels) until the user closes it; 0 if it
     // cannot be shown at all.
     int (*show_window)(const char* caption, int x, int y, int w, int h);

@@ -23,7 +23,7 @@ int status_if_lost = 0;
 // The X library ends the process once this returns; it must not return into it.
 int on_display_lost(Display*) { _exit(status_if_lost); }
 
-int message_box(const char* title, const char* prompt, int status_if_lost_) {
+int message_box(const char* title, const char* prompt, rt::BoxLook look, int status_if_lost_) {
     if (status_if_lost_) {
         status_if_lost = status_if_lost_;
         XSetIOErrorHandler(on_display_lost);
@@ -31,7 +31,10 @@ int message_box(const char* title, const char* prompt, int status_if_lost_) {
     fl_close = "OK";  // the one button; Return, Escape, a click and the window manager's close dismiss it
     fl_message_hotspot(0);
     fl_message_title(title);
-    fl_message("%s", prompt);
+    if (look == rt::BoxLook::error)
+        fl_alert("%s", prompt);  // the alert's "!" rather than the message's "i"
+    else
+        fl_message("%s", prompt);
     return 1;
 }
 

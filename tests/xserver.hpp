@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace test {
 
@@ -21,6 +22,9 @@ class XServer {
     unsigned long wait_for_window(const std::string& name_regex, int timeout_ms = 10000) const;
     // Sends WM_DELETE_WINDOW to the window, as a window manager's close button does.
     void request_close(unsigned long window) const;
+    // The pixels of a w by h area of the window at x, y, once drawn (not all one colour, and the
+    // same twice in a row); empty if they are not within timeout_ms.
+    std::vector<unsigned long> pixels(unsigned long window, int x, int y, int w, int h, int timeout_ms = 5000) const;
 
   private:
     int pid_ = -1;
