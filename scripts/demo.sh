@@ -42,7 +42,8 @@ step() {  # label command...
 }
 
 indent() { sed 's/^/    /'; }
-say() { fold -s -w 80 <<<"$*" | sed 's/ *$//'; }  # a sentence for an 80-column terminal
+# A sentence for an 80-column terminal, "X = 1" kept on one line.
+say() { sed 's/ = /\x01=\x01/g' <<<"$*" | fold -s -w 80 | sed 's/ *$//; s/\x01/ /g'; }
 
 # Runs a program in its directory as a user would from a terminal, with no display; shows what
 # it says and its exit status, which it leaves in $status.
