@@ -104,8 +104,8 @@ std::vector<unsigned long> XServer::pixels(unsigned long window, int x, int y, i
     std::vector<unsigned long> last, found;
     while (found.empty() && std::chrono::steady_clock::now() < until) {
         std::vector<unsigned long> now;
-        if (XImage* image = XGetImage(d, window, x, y, static_cast<unsigned>(w), static_cast<unsigned>(h), AllPlanes,
-                                      ZPixmap)) {
+        if (XImage* image =
+                XGetImage(d, window, x, y, static_cast<unsigned>(w), static_cast<unsigned>(h), AllPlanes, ZPixmap)) {
             for (int row = 0; row < h; ++row)
                 for (int column = 0; column < w; ++column) now.push_back(XGetPixel(image, column, row));
             XDestroyImage(image);
