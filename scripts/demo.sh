@@ -42,6 +42,8 @@ step() {  # label command...
 }
 
 indent() { sed 's/^/    /'; }
+# An exit status as a person reads it.
+status_text() { if [ "$1" -gt 128 ]; then echo "exit status $1 (killed by signal $(($1 - 128)))"; else echo "exit status $1"; fi; }
 # A sentence for an 80-column terminal, "X = 1" kept on one line.
 say() { sed 's/ = /\x01=\x01/g' <<<"$*" | fold -s -w 80 | sed 's/ *$//; s/\x01/ /g'; }
 
@@ -52,7 +54,7 @@ run() {  # program directory
   output=$(cd "$2" && env -u DISPLAY "$bin/$1" </dev/null 2>&1)
   status=$?
   if [ -n "$output" ]; then indent <<<"$output"; else echo "    (nothing on the terminal)"; fi
-  echo "exit status $status"
+  status_text $status
 }
 
 # A program's sample input copied into its scratch directory and shown as it stands, then the
@@ -66,7 +68,7 @@ demo() {  # program input result what-it-computes
   echo "$input, as it stands:"
   indent <"$examples/$input"
   run "$program" "$work/$program"
-  [ $status -eq 0 ] || fail "$program failed: exit status $status"
+  [ $status -eq 0 ] || fail "$program failed: $(status_text $status)"
   [ -f "$work/$program/$result" ] || fail "$program ended with status 0 but wrote no $result"
   lines=$(wc -l <"$work/$program/$result")
   if [ "$lines" -le 6 ]; then
@@ -109,7 +111,7 @@ echo "== an error: photo started again, in the same directory, without PHOTO.DAT
 cp "$work/photo/photo.sol" "$work/photo.sol.before"
 rm "$work/photo/PHOTO.DAT"
 run photo "$work/photo"
-[ $status -ne 0 ] || fail "photo, started without PHOTO.DAT, ended with status 0"
+[ $status -eq 53 ] || fail "photo, started without PHOTO.DAT, ended with $(status_text $status), not 53 (File not found)"
 cmp -s "$work/photo/photo.sol" "$work/photo.sol.before" || fail "photo's error changed the earlier photo.sol"
 say "The error is one line on standard error, and its number is the exit status. The earlier photo.sol is left as it was: it still holds $(line 1 photo/photo.sol)."
 echo

@@ -6,25 +6,25 @@ demo=$1 built=$(cd "$2" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# case | stand-in for photo (empty: the program as built; "missing": none) | a line of the output
+# case | program | its stand-in (empty: as built; "missing": none) | a line of the demo's output
 cases=(
-  "as built||1000: the picture takes 1000 thousand bytes."
-  "photo fails|echo 'photo: run-time error 53: File not found: PHOTO.DAT' >&2; exit 53|demo: photo failed: exit status 53"
-  "photo is missing|missing|demo: photo is missing: there is no program "
-  "photo writes nothing|exit 0|demo: photo ended with status 0 but wrote no photo.sol"
-  "photo ignores a missing input|echo 1000 >photo.sol|demo: photo, started without PHOTO.DAT, ended with status 0"
+  "as built|photo||1000: the picture takes 1000 thousand bytes."
+  "photo fails|photo|echo 'photo: run-time error 53: File not found: PHOTO.DAT' >&2; exit 53|demo: photo failed: exit status 53"
+  "computer crashes|computer|kill -SEGV \$\$|demo: computer failed: exit status 139 (killed by signal 11)"
+  "tallage is missing|tallage|missing|demo: tallage is missing: there is no program "
+  "photo writes nothing|photo|exit 0|demo: photo ended with status 0 but wrote no photo.sol"
+  "photo ignores a missing input|photo|echo 1000 >photo.sol|demo: photo, started without PHOTO.DAT, ended with exit status 0, not 53"
 )
-failed=0
+failed=0 n=0
 for c in "${cases[@]}"; do
-  IFS='|' read -r name stand_in expected <<<"$c"
-  bin=$work/$RANDOM
+  IFS='|' read -r name program stand_in expected <<<"$c"
+  bin=$work/$((n += 1))
   mkdir "$bin"
-  for p in photo computer tallage; do ln -s "$built/$p" "$bin/$p"; done
-  rm "$bin/photo"
+  for p in photo computer tallage; do [ $p = "$program" ] || ln -s "$built/$p" "$bin/$p"; done
   case $stand_in in
-    "") ln -s "$built/photo" "$bin/photo" ;;
+    "") ln -s "$built/$program" "$bin/$program" ;;
     missing) ;;
-    *) printf '#!/bin/sh\n%s\n' "$stand_in" >"$bin/photo" && chmod +x "$bin/photo" ;;
+    *) printf '#!/bin/sh\n%s\n' "$stand_in" >"$bin/$program" && chmod +x "$bin/$program" ;;
   esac
   out=$(bash "$demo" "$bin" 2>&1)
   status=$?
