@@ -5,8 +5,9 @@ FUZZ_SECONDS ?= 60
 
 .PHONY: demo test setup build asan-test release-builds package package-test windows windows-zip cross-test fuzz bench bench-windows valgrind clean
 
-demo: setup build
-	scripts/demo.sh build/default/bin
+# The demo says what it does step by step; the build's own output only if it fails.
+demo:
+	@JOBS=$(JOBS) scripts/demo.sh --build build/default/bin
 
 test: setup build
 	ctest --preset default -j$(JOBS)

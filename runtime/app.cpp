@@ -70,7 +70,7 @@ void message_box(std::string_view prompt) {
     std::string text(prompt);
     showing = "the box";
     const DisplayModule* d = display(nullptr);
-    if (!d || !d->message_box(program_name, text.c_str(), 0)) {
+    if (!d || !d->message_box(program_name, text.c_str(), BoxLook::information, 0)) {
         // The prompt is the box's stand-in: losing it is a failed write like any other.
         std::string why;
         if (!os::write_standard(os::Stream::Output, text + "\n", &why))
@@ -129,7 +129,7 @@ void fail_from_current_exception() noexcept {
     // meanwhile, the program still ends with the error's number.
     try {
         showing = "the box with the report";
-        if (started_from_desktop()) display(nullptr)->message_box(program_name, report.c_str(), number);
+        if (started_from_desktop()) display(nullptr)->message_box(program_name, report.c_str(), BoxLook::error, number);
     } catch (...) {
     }
     os::exit_now(number);

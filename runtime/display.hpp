@@ -4,6 +4,9 @@
 
 namespace rt {
 
+// How a box looks: an information message (computer's "OK"), or a run-time error's report.
+enum class BoxLook : int { information, error };
+
 // The module's entry points (plain C, as they cross a dlopen boundary).
 struct DisplayModule {
     // Connects to the X display, giving up on a server that does not answer within a few seconds;
@@ -11,9 +14,10 @@ struct DisplayModule {
     // waits, lost(status) is called, where status is the box's status_if_lost (0 for the window);
     // it does not return.
     int (*open_display)(void (*lost)(int status));
-    // A modal box: title, prompt, one "OK" button; returns once dismissed, 0 if it could not be
-    // shown at all. status_if_lost is non-zero for the report of a run-time error (the error's number).
-    int (*message_box)(const char* title, const char* prompt, int status_if_lost);
+    // A modal box: title, prompt, one "OK" button, the icon of its look; returns once dismissed, 0
+    // if it could not be shown at all. status_if_lost is the status should the display go away
+    // meanwhile (for the report of a run-time error, the error's number).
+    int (*message_box)(const char* title, const char* prompt, BoxLook look, int status_if_lost);
     // Shows the window (client area at x, y of w by h pixels) until the user closes it; 0 if it
     // cannot be shown at all.
     int (*show_window)(const char* caption, int x, int y, int w, int h);

@@ -77,13 +77,16 @@ void check_server() {
     XSync(fl_display, False);
 }
 
-int message_box(const char* title, const char* prompt, int status_if_lost_) {
+int message_box(const char* title, const char* prompt, rt::BoxLook look, int status_if_lost_) {
     status_if_lost = status_if_lost_;
     check_server();
     fl_close = "OK";  // the one button; Return, Escape, a click and the window manager's close dismiss it
     fl_message_hotspot(0);
     fl_message_title(title);
-    fl_message("%s", prompt);
+    if (look == rt::BoxLook::error)
+        fl_alert("%s", prompt);  // the alert's "!" rather than the message's "i"
+    else
+        fl_message("%s", prompt);
     return 1;
 }
 

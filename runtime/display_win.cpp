@@ -64,9 +64,9 @@ std::wstring wide(const char* text) {
 int open_display(void (*)(int)) { return user32().loaded() ? 1 : 0; }
 
 // One OK button, titled with the program's name; returns once dismissed (OK, Enter, Escape, close).
-// A report of a run-time error carries the error icon. Nothing can take the desktop away.
-int message_box(const char* title, const char* prompt, int status_if_lost) {
-    UINT style = MB_OK | MB_SETFOREGROUND | (status_if_lost ? MB_ICONERROR : 0);
+// A run-time error's report carries the error icon. Nothing can take the desktop away.
+int message_box(const char* title, const char* prompt, BoxLook look, int) {
+    UINT style = MB_OK | MB_SETFOREGROUND | (look == BoxLook::error ? MB_ICONERROR : 0);
     return user32().MessageBoxW(nullptr, wide(prompt).c_str(), wide(title).c_str(), style) > 0;  // IDOK; 0 or less: not shown
 }
 

@@ -24,12 +24,23 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 if [ "$(id -u)" -eq 0 ]; then
-  echo "installing: ${missing[*]}"
+  echo "installing ${#missing[@]} Debian packages with apt-get (a minute or two): ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # apt's own output (and debconf's notes on a fresh system) only if it fails.
+  log=$(mktemp)
+  if ! { apt-get update -qq && apt-get install -y -qq --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
+    cat "$log" >&2
+    rm -f "$log"
+    echo "install-deps: apt-get failed" >&2
+    exit 1
+  fi
+  rm -f "$log"
+  echo "installed in $SECONDS s"
 else
-  echo "missing packages; install them with:" >&2
-  echo "  sudo apt-get install -y ${missing[*]}" >&2
+  # The same as root does, in one command that a fresh system can run: sudo only where it is.
+  command="apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends ${missing[*]}"
+  if command -v sudo >/dev/null; then command="sudo sh -c '$command'"; else command="su -c '$command'"; fi
+  echo "missing Debian packages; install them as root with:" >&2
+  echo "  $command" >&2
   exit 1
 fi

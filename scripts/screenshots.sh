@@ -18,7 +18,7 @@ trap 'kill $wm $xvfb 2>/dev/null; rm -rf "$work"' EXIT
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
 export DISPLAY=":$(head -n 1 "$work/display")"
 # twm places new windows where the program asks (no interactive placement), with a plain frame.
-printf 'RandomPlacement\nUsePPosition "on"\nNoGrabServer\nDecorateTransients\nTitleFont "fixed"\nIconFont "fixed"\n' > "$work/twmrc"
+printf 'RandomPlacement\nUsePPosition "on"\nNoGrabServer\nDecorateTransients\nTitleFont "fixed"\nIconFont "fixed"\nMenuFont "fixed"\nResizeFont "fixed"\nIconManagerFont "fixed"\n' > "$work/twmrc"
 twm -f "$work/twmrc" >/dev/null 2>&1 &
 wm=$!
 sleep 0.5

@@ -181,9 +181,28 @@ void PrintTo(const Failing& f, std::ostream* os) { *os << f.program; }
 
 class ErrorBox : public ::testing::TestWithParam<Failing> {};
 
+// The icon at the top left of a box (FLTK draws it at 10, 10, 50 by 50 pixels).
+std::vector<unsigned long> icon(unsigned long box) { return x->pixels(box, 10, 10, 50, 50); }
+
+// The icon of an "OK" box, the information look, taken once.
+const std::vector<unsigned long>& information_icon() {
+    static const std::vector<unsigned long> taken = [] {
+        test::TempDir dir;
+        Running probe(test::bin("form_probe"), dir, {"box"});
+        unsigned long w = x->wait_for_window("^form_probe$");
+        std::vector<unsigned long> pixels = w ? icon(w) : std::vector<unsigned long>{};
+        if (w) x->shell("xdotool windowfocus --sync " + std::to_string(w) + " key Return");
+        probe.finish();
+        return pixels;
+    }();
+    return taken;
+}
+
 TEST_P(ErrorBox, ShowsTheReportFromTheDesktop) {
     if (test::windows()) GTEST_SKIP() << "under Wine the program always has the standard error it was given";
     const Failing& f = GetParam();
+    const std::vector<unsigned long>& information = information_icon();
+    ASSERT_FALSE(information.empty());
     test::TempDir dir;
     if (!f.content.empty()) dir.write(f.input, f.content);
     dir.write(f.result, "earlier\n");
@@ -193,6 +212,10 @@ TEST_P(ErrorBox, ShowsTheReportFromTheDesktop) {
     ASSERT_NE(w, 0u) << x->display();
     EXPECT_EQ(dir.entries(), before);  // no temporary file while the box waits
     EXPECT_EQ(dir.read(f.result), "earlier\n");
+    // The error's icon, not the information one of an "OK" box.
+    std::vector<unsigned long> error = icon(w);
+    EXPECT_FALSE(error.empty());
+    EXPECT_NE(error, information);
     x->shell("xdotool windowfocus --sync " + std::to_string(w) + " key Return");
     test::RunResult r = program.finish();
     EXPECT_EQ(r.status, f.status) << r.err;

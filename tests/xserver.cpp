@@ -3,15 +3,18 @@
 #include "support.hpp"
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -94,6 +97,31 @@ void XServer::request_close(unsigned long window) const {
     XSendEvent(d, window, False, NoEventMask, &e);
     XFlush(d);
     XCloseDisplay(d);
+}
+
+std::vector<unsigned long> XServer::pixels(unsigned long window, int x, int y, int w, int h, int timeout_ms) const {
+    Display* d = XOpenDisplay(display_.c_str());
+    if (!d) return {};
+    // A window that goes away meanwhile is an empty answer, not the end of the tests.
+    auto previous = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    std::vector<unsigned long> last, found;
+    while (found.empty() && std::chrono::steady_clock::now() < until) {
+        std::vector<unsigned long> now;
+        if (XImage* image =
+                XGetImage(d, window, x, y, static_cast<unsigned>(w), static_cast<unsigned>(h), AllPlanes, ZPixmap)) {
+            for (int row = 0; row < h; ++row)
+                for (int column = 0; column < w; ++column) now.push_back(XGetPixel(image, column, row));
+            XDestroyImage(image);
+        }
+        bool drawn = std::adjacent_find(now.begin(), now.end(), std::not_equal_to<>()) != now.end();
+        if (drawn && now == last) found = now;
+        last = now;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    XSetErrorHandler(previous);
+    XCloseDisplay(d);
+    return found;
 }
 
 }  // namespace test
