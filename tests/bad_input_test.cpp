@@ -225,6 +225,7 @@ TEST(BadInput, Tallage) {
         {"a coordinate of -40000", "1,0,0,0,-40000", 6, "field 5 of tallage.dat: -40000 is beyond the 16-bit range"},
         {"point 0 past 16 bits", "0,32767.5,0", 6, "32767.5 is beyond the 16-bit range"},
         {"a difference past 16 bits", "1,-20000,0,20000,0", 6, "-20000 - 20000 is beyond the 16-bit range"},
+        {"a difference past 16 bits, upward", "1,32767,0,-32768,0", 6, "32767 - -32768 is beyond the 16-bit range"},
         {"a distance past 16 bits", "1,0,0,30000,30000", 6, "42426.4068"},
         {"a word for a coordinate", "1,0,0,a,1", 13, "field 4 of tallage.dat is \"a\""},
         {"too few pairs", "3,0,0,1,1", 62, "tallage.dat ends before field 6"},
