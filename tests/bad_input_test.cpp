@@ -235,8 +235,8 @@ TEST(BadInput, Tallage) {
 }
 
 // The same result whatever the line ends, whichever standard descriptors are closed at start (so
-// that the input or the result takes their numbers), and over an earlier result of mode 000,
-// whose mode it keeps.
+// that the input or the result takes their numbers), and over an earlier result of mode 000 or
+// 04755, whose permission bits it keeps (not its set-id bits).
 TEST(BadInput, SameResultWhateverTheSurroundings) {
     struct {
         Program p;
@@ -247,22 +247,23 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
     struct Variant {
         std::string ends = "\n";
         std::vector<int> closed;
-        bool mode_000 = false;
+        int mode = -1;  // of an earlier result; -1: none
     } variants[] = {{}, {"\r\n", {}}, {"\r", {}}, {"\n", {0}}, {"\n", {1}}, {"\n", {2}}, {"\n", {0, 1}},
-                    {"\n", {0, 2}}, {"\n", {1, 2}}, {"\n", {0, 1, 2}}, {"\n", {}, ::geteuid() == 0}};
+                    {"\n", {0, 2}}, {"\n", {1, 2}}, {"\n", {0, 1, 2}}, {"\n", {}, ::geteuid() == 0 ? 0 : -1},
+                    {"\n", {}, 04755}};
     mode_t mask = ::umask(0);
     ::umask(mask);
     for (auto& [p, lf] : programs) {
         std::string expected;
         for (const Variant& v : variants) {
-            if (test::windows() && (!v.closed.empty() || v.mode_000)) continue;  // POSIX descriptors and modes
+            if (test::windows() && (!v.closed.empty() || v.mode >= 0)) continue;  // POSIX descriptors and modes
             std::string input;
             for (char c : lf) input += c == '\n' ? v.ends : std::string(1, c);
             test::TempDir dir;
             dir.write(p.input, input);
-            if (v.mode_000) {
+            if (v.mode >= 0) {
                 dir.write(p.result, earlier);
-                ::chmod((dir / p.result).c_str(), 0);
+                ::chmod((dir / p.result).c_str(), static_cast<mode_t>(v.mode));
             }
             test::RunOptions options;
             options.closed_fds = v.closed;
@@ -276,7 +277,7 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
             struct stat st {};
             ::stat((dir / p.result).c_str(), &st);
             if (!test::windows()) {
-                EXPECT_EQ(st.st_mode & 0777, v.mode_000 ? 0u : 0666u & ~mask);
+                EXPECT_EQ(st.st_mode & 07777, v.mode >= 0 ? v.mode & 0777u : 0666u & ~mask);
             }
         }
         EXPECT_FALSE(expected.empty());
