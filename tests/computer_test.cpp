@@ -214,18 +214,23 @@ TEST(Computer, ListsAndSaysOkWithoutADisplay) {
     }
 }
 
-// The prompt stands in for the box: a failed write of it is error 57; the result stays complete.
+// The prompt stands in for the box: a failed write of it is error 57, to a full device or to a
+// pipe nobody reads (not the end of the program by SIGPIPE); the result stays complete.
 TEST(Computer, APromptThatCannotBeWrittenIsAnError) {
-    test::TempDir dir;
-    dir.write("computer.dat", "12,18,2");
-    test::RunOptions options;
-    options.stdout_file = "/dev/full";
-    test::RunResult r = test::run(computer, dir.path(), options);
-    EXPECT_EQ(r.status, 57);
-    EXPECT_EQ(r.err.rfind("computer: run-time error 57: Device I/O error: writing the prompt to standard output: ", 0), 0u)
-        << r.err;  // then the system's own words
-    EXPECT_EQ(test::count_lines(r.err), 1u);
-    EXPECT_EQ(dir.read("computer.sol"), "2\n3\n4\n6\n12\n");
+    for (bool unread : {false, true}) {
+        SCOPED_TRACE(unread ? "a pipe nobody reads" : "/dev/full");
+        test::TempDir dir;
+        dir.write("computer.dat", "12,18,2");
+        test::RunOptions options;
+        options.stdout_file = unread ? "" : "/dev/full";
+        options.stdout_unread = unread;
+        test::RunResult r = test::run(computer, dir.path(), options);
+        EXPECT_EQ(r.status, 57) << r.err;
+        EXPECT_EQ(r.err.rfind("computer: run-time error 57: Device I/O error: writing the prompt to standard output: ", 0), 0u)
+            << r.err;  // then the system's own words
+        EXPECT_EQ(test::count_lines(r.err), 1u);
+        EXPECT_EQ(dir.read("computer.sol"), "2\n3\n4\n6\n12\n");
+    }
 }
 
 }  // namespace
