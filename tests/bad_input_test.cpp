@@ -252,6 +252,7 @@ TEST(BadInput, Tallage) {
         {"a coordinate of -40000", "1,0,0,0,-40000", 6, "field 5 of tallage.dat: -40000 is beyond the 16-bit range"},
         {"point 0 past 16 bits", "0,32767.5,0", 6, "32767.5 is beyond the 16-bit range"},
         {"a difference past 16 bits", "1,-20000,0,20000,0", 6, "-20000 - 20000 is beyond the 16-bit range"},
+        {"a difference past 16 bits, upward", "1,32767,0,-32768,0", 6, "32767 - -32768 is beyond the 16-bit range"},
         {"a distance past 16 bits", "1,0,0,30000,30000", 6, "42426.4068"},
         {"a word for a coordinate", "1,0,0,a,1", 13, "field 4 of tallage.dat is \"a\""},
         {"too few pairs", "3,0,0,1,1", 62, "tallage.dat ends before field 6"},
@@ -261,8 +262,8 @@ TEST(BadInput, Tallage) {
 }
 
 // The same result whatever the line ends, whichever standard descriptors are closed at start (so
-// that the input or the result takes their numbers), and over an earlier result of mode 000,
-// whose mode it keeps.
+// that the input or the result takes their numbers), and over an earlier result of mode 000 or
+// 04755, whose permission bits it keeps (not its set-id bits).
 TEST(BadInput, SameResultWhateverTheSurroundings) {
     struct {
         Program p;
@@ -273,25 +274,25 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
     struct Variant {
         std::string ends = "\n";
         std::vector<int> closed;
-        bool mode_000 = false;
+        int mode = -1;  // of an earlier result; -1: none
         bool nobodys = false;  // the earlier result and its directory are nobody's; root runs the program
         bool planted = false;  // temporary names of the run's likely process numbers made beforehand
     } variants[] = {{}, {"\r\n", {}}, {"\r", {}}, {"\n", {0}}, {"\n", {1}}, {"\n", {2}}, {"\n", {0, 1}},
-                    {"\n", {0, 2}}, {"\n", {1, 2}}, {"\n", {0, 1, 2}}, {"\n", {}, ::geteuid() == 0},
-                    {"\n", {}, false, ::geteuid() == 0}, {"\n", {}, false, false, true}};
+                    {"\n", {0, 2}}, {"\n", {1, 2}}, {"\n", {0, 1, 2}}, {"\n", {}, ::geteuid() == 0 ? 0 : -1},
+                    {"\n", {}, 04755}, {"\n", {}, 0640, ::geteuid() == 0}, {"\n", {}, -1, false, true}};
     mode_t mask = ::umask(0);
     ::umask(mask);
     for (auto& [p, lf] : programs) {
         std::string expected;
         for (const Variant& v : variants) {
-            if (test::windows() && (!v.closed.empty() || v.mode_000 || v.nobodys)) continue;  // POSIX descriptors and modes
+            if (test::windows() && (!v.closed.empty() || v.mode >= 0)) continue;  // POSIX descriptors and modes
             std::string input;
             for (char c : lf) input += c == '\n' ? v.ends : std::string(1, c);
             test::TempDir dir;
             dir.write(p.input, input);
-            if (v.mode_000 || v.nobodys) {
+            if (v.mode >= 0) {
                 dir.write(p.result, earlier);
-                ::chmod((dir / p.result).c_str(), v.mode_000 ? 0 : 0640);
+                ::chmod((dir / p.result).c_str(), static_cast<mode_t>(v.mode));
             }
             if (v.nobodys) {
                 ASSERT_EQ(::chown((dir / p.result).c_str(), 65534, 65534), 0);
@@ -316,7 +317,7 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
             struct stat st {};
             ::stat((dir / p.result).c_str(), &st);
             if (!test::windows()) {
-                EXPECT_EQ(st.st_mode & 0777, v.mode_000 ? 0u : v.nobodys ? 0640u : 0666u & ~mask);
+                EXPECT_EQ(st.st_mode & 07777, v.mode >= 0 ? v.mode & 0777u : 0666u & ~mask);
                 EXPECT_EQ(st.st_uid, v.nobodys ? 65534u : ::geteuid());  // the owner kept
             }
         }

@@ -128,7 +128,8 @@ TEST(Listing, AFailedWriteIsAnErrorWhereverItFalls) {
 TEST(Listing, CountersCrossingPowersOfTwo) {
     // Fractional counters whose sums round where they cross a power of two, or zero.
     const char* starts[] = {"0.1", "0.7", "-0.3", "-5.1", "1023.3", "1048575.9", "1e-9", "-1e-9",
-                            "0.49999999999999994", "4095.5", "-4096.5", "65535.999999999"};
+                            "0.49999999999999994", "4095.5", "-4096.5", "65535.999999999",
+                            "-1.9999999999999998"};  // its fraction shows as a whole: -2, then -1
     for (const char* k : starts) {
         expect_same(k, "131072");
         expect_same(k, "131071.5");
@@ -213,18 +214,23 @@ TEST(Computer, ListsAndSaysOkWithoutADisplay) {
     }
 }
 
-// The prompt stands in for the box: a failed write of it is error 57; the result stays complete.
+// The prompt stands in for the box: a failed write of it is error 57, to a full device or to a
+// pipe nobody reads (not the end of the program by SIGPIPE); the result stays complete.
 TEST(Computer, APromptThatCannotBeWrittenIsAnError) {
-    test::TempDir dir;
-    dir.write("computer.dat", "12,18,2");
-    test::RunOptions options;
-    options.stdout_file = "/dev/full";
-    test::RunResult r = test::run(computer, dir.path(), options);
-    EXPECT_EQ(r.status, 57);
-    EXPECT_EQ(r.err.rfind("computer: run-time error 57: Device I/O error: writing the prompt to standard output: ", 0), 0u)
-        << r.err;  // then the system's own words
-    EXPECT_EQ(test::count_lines(r.err), 1u);
-    EXPECT_EQ(dir.read("computer.sol"), "2\n3\n4\n6\n12\n");
+    for (bool unread : {false, true}) {
+        SCOPED_TRACE(unread ? "a pipe nobody reads" : "/dev/full");
+        test::TempDir dir;
+        dir.write("computer.dat", "12,18,2");
+        test::RunOptions options;
+        options.stdout_file = unread ? "" : "/dev/full";
+        options.stdout_unread = unread;
+        test::RunResult r = test::run(computer, dir.path(), options);
+        EXPECT_EQ(r.status, 57) << r.err;
+        EXPECT_EQ(r.err.rfind("computer: run-time error 57: Device I/O error: writing the prompt to standard output: ", 0), 0u)
+            << r.err;  // then the system's own words
+        EXPECT_EQ(test::count_lines(r.err), 1u);
+        EXPECT_EQ(dir.read("computer.sol"), "2\n3\n4\n6\n12\n");
+    }
 }
 
 }  // namespace

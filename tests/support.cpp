@@ -80,6 +80,12 @@ RunResult run(const std::string& program, const std::string& dir, const RunOptio
         dup2(null, 0);
         dup2(out[1], 1);
         if (!options.stdout_file.empty()) dup2(::open(options.stdout_file.c_str(), O_WRONLY), 1);
+        int unread[2];
+        if (options.stdout_unread && pipe(unread) == 0) {
+            dup2(unread[1], 1);
+            ::close(unread[0]);
+            ::close(unread[1]);
+        }
         if (options.terminal) {  // the master stays open in the program, so the terminal lives as long
             int master = ::posix_openpt(O_RDWR | O_NOCTTY);
             if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) _exit(125);
@@ -99,8 +105,9 @@ RunResult run(const std::string& program, const std::string& dir, const RunOptio
             const char* asan = std::getenv("ASAN_OPTIONS");
             setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":verify_asan_link_order=0").c_str(), 1);
         }
+        // Whatever this process was given: a program must ignore these itself, or be ended by them.
+        for (int sig : {SIGPIPE, SIGXFSZ}) signal(sig, SIG_DFL);
         if (options.file_size_limit) {
-            signal(SIGXFSZ, SIG_IGN);
             rlimit lim{static_cast<rlim_t>(*options.file_size_limit), static_cast<rlim_t>(*options.file_size_limit)};
             setrlimit(RLIMIT_FSIZE, &lim);
         }

@@ -44,7 +44,7 @@ class TempDir {
 
 struct RunOptions {
     std::string display;                  // DISPLAY for the program; empty: unset
-    std::optional<long> file_size_limit;  // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored
+    std::optional<long> file_size_limit;  // RLIMIT_FSIZE in bytes (SIGXFSZ, as every signal, at its default)
     std::optional<uid_t> uid;             // run as this user
     int timeout_ms = 20000;
     // Sends these signals, 100 ms apart, once the program has run for signal_after_ms and
@@ -55,6 +55,7 @@ struct RunOptions {
     std::vector<int> ignored_signals;  // set to be ignored when the program starts
     std::vector<int> closed_fds;       // standard descriptors closed when the program starts
     std::string stdout_file;           // standard output to this file instead of a pipe
+    bool stdout_unread = false;        // standard output a pipe whose reading end is closed
     bool terminal = false;             // standard input a terminal (a pseudo-terminal) instead of /dev/null
     // "file" or "directory": fsync and fdatasync fail with EIO on a descriptor of that kind (a
     // shim preloaded into the program; POSIX only).

@@ -112,7 +112,8 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"To32BitHalfAboveTop", [] { to_32bit(Double(2147483647.5)); }, Overflow},
         ErrorCase{"SquareRootOfNegative", [] { square_root(-1.0); }, InvalidCall},
         ErrorCase{"PowerPastLargest", [] { power(1e200, 2.0); }, Overflow},
-        ErrorCase{"PowerOfNegativeFraction", [] { power(-8.0, 0.5); }, InvalidCall}),
+        ErrorCase{"PowerOfNegativeFraction", [] { power(-8.0, 0.5); }, InvalidCall},
+        ErrorCase{"PowerOfZeroToMinusOne", [] { power(0.0, -1.0); }, InvalidCall}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Conversion, RoundsHalvesToEven) {
