@@ -46,6 +46,8 @@ bool posix_only(Setup setup) {
 
 void check(const Program& p, const Hostile& c) {
     if (test::windows() && posix_only(c.setup)) return;
+    bool preloaded = c.setup == Setup::ResultSyncFails || c.setup == Setup::DirectorySyncFails;
+    if (preloaded && !test::native()) return;  // the shim is built for this machine
     SCOPED_TRACE(std::string(p.name) + ": " + c.name);
     test::TempDir dir;
     if (c.setup == Setup::InputIsDirectory) {

@@ -27,6 +27,8 @@ std::string bin(const std::string& program) {
 
 bool windows() { return std::getenv("TRIO_TEST_WINDOWS_BIN") != nullptr; }
 
+bool native() { return !windows() && std::getenv("TRIO_TEST_BIN") == nullptr; }
+
 TempDir::TempDir() {
     char pattern[] = "/tmp/trio-test-XXXXXX";
     if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");

@@ -22,6 +22,9 @@ inline constexpr bool sanitized = TRIO_TEST_SANITIZED;
 std::string bin(const std::string& program);
 // Whether the programs under test are the Windows ones: what only POSIX has is skipped then.
 bool windows();
+// Whether the programs under test are built for this machine, so that a library built here can be
+// preloaded into them (not so for Windows or cross builds).
+bool native();
 
 class TempDir {
   public:
