@@ -51,7 +51,7 @@ TEST(Photo, WorkedExamples) {
         {"7,2.54,2.54,1000\r\n\x1a\xff\xfe garbage", "1000\n"},      // nothing after it is read
         {"\"7\",\"2.54\",\"2.54\",\"1000\"", "1000\n"},                // quoted numbers
     };
-    for (auto& c : cases) EXPECT_EQ(run_photo(c.input), c.result) << c.input;
+    for (auto& c : cases) EXPECT_EQ(run_photo(c.input), test::lines(c.result)) << c.input;
 }
 
 // The same computation in plain double arithmetic, printed by printf.
@@ -75,7 +75,7 @@ TEST(Photo, AgreesWithPlainArithmetic) {
         char text[200];
         std::snprintf(text, sizeof text, "%.17g%s%.17g%s%.17g%s%.17g\n", a, separators[pick(0, 4)], b,
                       separators[pick(0, 4)], c, separators[pick(0, 4)], d);
-        EXPECT_EQ(run_photo(text), reference(a, b, c, d)) << text;
+        EXPECT_EQ(run_photo(text), test::lines(reference(a, b, c, d))) << text;
     }
 }
 

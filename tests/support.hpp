@@ -21,6 +21,9 @@ inline constexpr bool sanitized = TRIO_TEST_SANITIZED;
 std::string bin(const std::string& program);
 // Whether the programs under test are the Windows ones: what only POSIX has is skipped then.
 bool windows();
+// A result's text, written with LF line ends, as the programs under test end their lines: with
+// CR LF for the Windows ones.
+std::string lines(const std::string& lf_text);
 
 class TempDir {
   public:

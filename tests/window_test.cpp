@@ -62,7 +62,7 @@ TEST(Window, ShowsForm1AtItsPlaceAndClosesOnTheWindowManagersRequest) {
     EXPECT_EQ(number_after(info, "Width"), 312);
     EXPECT_EQ(number_after(info, "Height"), 206);
     // The result is complete under its own name while the window waits.
-    EXPECT_EQ(dir.read("probe.sol"), "written before the wait\n");
+    EXPECT_EQ(dir.read("probe.sol"), test::lines("written before the wait\n"));
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"probe.sol"}));
     // Escape does not close an ordinary window.
     x->shell("xdotool windowfocus --sync " + std::to_string(w) + " key Escape");
@@ -95,7 +95,7 @@ TEST(Box, IsDismissedByEnterEscapeClickAndClose) {
         Running probe(test::bin("form_probe"), dir, {"box"});
         unsigned long w = x->wait_for_window("^form_probe$");  // titled with the program's name
         ASSERT_NE(w, 0u) << way;
-        EXPECT_EQ(dir.read("probe.sol"), "written before the wait\n");
+        EXPECT_EQ(dir.read("probe.sol"), test::lines("written before the wait\n"));
         std::string id = std::to_string(w);
         if (way == "click") {
             std::string info = x->shell("xwininfo -id " + id);
@@ -122,7 +122,7 @@ TEST(Box, ComputerWaitsForOkWithItsResultComplete) {
     Running computer(test::bin("computer"), dir);
     unsigned long w = x->wait_for_window("^computer$");
     ASSERT_NE(w, 0u) << x->display();
-    EXPECT_EQ(dir.read("computer.sol"), "2\n3\n4\n6\n12\n");
+    EXPECT_EQ(dir.read("computer.sol"), test::lines("2\n3\n4\n6\n12\n"));
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"computer.dat", "computer.sol"}));
     x->shell("xdotool windowfocus --sync " + std::to_string(w) + " key Return");
     test::RunResult r = computer.finish();
@@ -138,7 +138,8 @@ TEST(Window, TallageShowsItsWindowUntilClosed) {
     ASSERT_NE(w, 0u) << x->display();
     std::string sol = dir.read("tallage.sol");
     EXPECT_EQ(test::count_lines(sol), 9999u);
-    EXPECT_EQ(sol.substr(0, 10), "10\n0 5\n0 5");
+    std::string head = test::lines("10\n0 5\n0 5\n");
+    EXPECT_EQ(sol.substr(0, head.size()), head);
     x->request_close(w);
     test::RunResult r = tallage.finish();
     EXPECT_EQ(r.status, 0) << r.err;
@@ -220,7 +221,7 @@ TEST(NoDisplay, BoxPrintsItsPromptAndWindowIsNotShown) {
             test::RunResult r = test::run(test::bin("form_probe"), dir.path(), options);
             EXPECT_EQ(r.status, 0);
             EXPECT_EQ(r.err, "form_probe: " + why + "; the window Form1 is not shown\n");
-            EXPECT_EQ(dir.read("probe.sol"), "written before the wait\n");
+            EXPECT_EQ(dir.read("probe.sol"), test::lines("written before the wait\n"));
         }
     }
 }
