@@ -46,6 +46,9 @@ package-test: package
 # Wine: the unit tests cross-built, then the end-to-end, bad-input and window tests of the Linux
 # build run against the .exe files (what only POSIX has is skipped there).
 WINE = env WINEDEBUG=-all wine
+# A Wine prefix of the build's own: the tests change its settings (the display's DPI), and its
+# Wine server is started and stopped here, whatever else runs Wine on the machine.
+export WINEPREFIX := $(CURDIR)/build/wine
 # One Wine server for a run of tests, started here with no test's pipes and kept 30 seconds past
 # its last program, so that no test meets one that is just ending. The first start of Wine also
 # makes its prefix (~/.wine), which takes seconds: once, not in a test.

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "os.hpp"
+
 namespace computer {
 
 namespace {
@@ -68,7 +70,7 @@ class Lines {
         return buffer_ + used_;
     }
     void end_line(char* end) {
-        *end++ = '\n';
+        end = std::copy(rt::os::line_end.begin(), rt::os::line_end.end(), end);  // as print_line ends it
         used_ = static_cast<std::size_t>(end - buffer_);
     }
     LineSink& sink_;

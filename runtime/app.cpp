@@ -14,8 +14,8 @@ namespace {
 
 const char* program_name = "program";
 
-// Form1's client area in twips, 15 to a pixel: 4680 by 3090, placed at 4335, 4680 on the screen.
-constexpr int twips_per_pixel = 15;
+// Form1's client area in twips, whatever the display's pixels: 4680 by 3090, placed at 4335, 4680
+// on the screen (312 by 206 pixels at 289, 312 on a display of 96 dots per inch).
 constexpr int form_left = 4335, form_top = 4680, form_width = 4680, form_height = 3090;
 
 // A stop (SIGINT, SIGTERM, SIGHUP, or the like) ends the program: temporary files go, earlier
@@ -94,8 +94,7 @@ void finish_after_load() {
     const char* why = nullptr;
     const DisplayModule* d = display(&why);
     showing = "the window Form1";
-    bool shown = d && d->show_window("Form1", form_left / twips_per_pixel, form_top / twips_per_pixel,
-                                     form_width / twips_per_pixel, form_height / twips_per_pixel);
+    bool shown = d && d->show_window("Form1", form_left, form_top, form_width, form_height);
     if (!shown) {
         // A notice that cannot be written has nowhere to be reported: the result is complete.
         os::write_standard(os::Stream::Error, std::string(program_name) + ": " +

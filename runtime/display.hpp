@@ -18,10 +18,16 @@ struct DisplayModule {
     // if it could not be shown at all. status_if_lost is the status should the display go away
     // meanwhile (for the report of a run-time error, the error's number).
     int (*message_box)(const char* title, const char* prompt, BoxLook look, int status_if_lost);
-    // Shows the window (client area at x, y of w by h pixels) until the user closes it; 0 if it
-    // cannot be shown at all.
+    // Shows the window until the user closes it, its client area at x, y, of w by h, in twips
+    // (1440 to the inch: the display turns them into its pixels); 0 if it cannot be shown at all.
     int (*show_window)(const char* caption, int x, int y, int w, int h);
 };
+
+// Twips as whole pixels at dpi dots per inch: twips x dpi / 1440, rounded to the nearest, halves up.
+constexpr int twips_to_pixels(int twips, int dpi) {
+    long long n = static_cast<long long>(twips) * dpi + 720;
+    return static_cast<int>(n >= 0 ? n / 1440 : -((-n + 1439) / 1440));
+}
 
 // The module file, and the function in it that hands out its entry points.
 inline constexpr const char* display_module_file = "trio-display.so";

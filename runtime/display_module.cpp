@@ -96,9 +96,13 @@ void on_close(Fl_Widget* window, void*) {
     window->hide();
 }
 
+// The X screen is taken at 96 dots per inch, as X desktops lay themselves out by default.
+constexpr int dpi = 96;
+
 int show_window(const char* caption, int x, int y, int w, int h) {
     status_if_lost = 0;
-    Fl_Window window(x, y, w, h, caption);
+    Fl_Window window(rt::twips_to_pixels(x, dpi), rt::twips_to_pixels(y, dpi), rt::twips_to_pixels(w, dpi),
+                     rt::twips_to_pixels(h, dpi), caption);
     window.callback(on_close);
     window.resizable(&window);
     window.end();

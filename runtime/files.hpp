@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "os.hpp"
 #include "value.hpp"
 
 namespace rt {
@@ -39,13 +40,13 @@ inline void print_item(std::string& line, const Value& v) { append_text(line, v)
 inline void print_item(std::string& line, std::string_view s) { line += s; }
 inline void print_item(std::string& line, std::int16_t v) { append_text(line, Integer(v)); }
 
-// Writes its items in order with nothing between them, then ends the line.
+// Writes its items in order with nothing between them, then ends the line as the system does.
 template <class... Items>
 void print_line(int number, const Items&... items) {
     static std::string line;
     line.clear();
     (print_item(line, items), ...);
-    line += '\n';
+    line += os::line_end;
     write_text(number, line);
 }
 

@@ -48,6 +48,11 @@ void catch_stops(void (*on_stop)(const char* how));
 void hold_stops();
 void release_stops();
 
+// ---- Text files
+
+// How a line of a text file ends on this system: LF on Linux, CR LF on Windows.
+extern const std::string_view line_end;
+
 // ---- Input files
 
 File open_input(const std::string& name);

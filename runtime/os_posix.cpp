@@ -1,4 +1,5 @@
 // The operating system on Linux and other POSIX systems.
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -115,6 +116,8 @@ bool write_standard(Stream stream, std::string_view text, std::string* why) {
 
 void exit_now(int status) { _exit(status); }
 
+const std::string_view line_end = "\n";
+
 void catch_stops(void (*on_stop)(const char*)) {
     stop_callback = on_stop;
     struct sigaction stop {};
@@ -139,13 +142,59 @@ void hold_stops() {
 
 void release_stops() { ::sigprocmask(SIG_SETMASK, &held_mask, nullptr); }
 
+namespace {
+
+bool same_but_case(std::string_view a, std::string_view b) {
+    auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// The entries beside `name` whose names differ from its own only in the case of their letters
+// (A to Z), sorted, each with the name's directory before it. They differ from it in letters
+// alone, so a report shows them as plainly as it shows the name.
+std::vector<std::string> names_differing_in_case(const std::string& name) {
+    std::size_t slash = name.rfind('/');
+    std::string dir = slash == std::string::npos ? "" : name.substr(0, slash + 1);
+    std::string base = name.substr(dir.size());
+    std::vector<std::string> found;
+    if (DIR* d = ::opendir(dir.empty() ? "." : dir.c_str())) {
+        while (dirent* e = ::readdir(d))
+            if (e->d_name != base && same_but_case(e->d_name, base)) found.push_back(dir + e->d_name);
+        ::closedir(d);
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+}  // namespace
+
+// A file copied from Windows keeps the case it had there, where PHOTO.DAT and photo.dat name
+// the same file: where the exact name is missing, the one file whose name differs from it only
+// in case is read instead. Between two or more there is no telling which was meant.
 File open_input(const std::string& name) {
+    std::string what = escaped(name);  // the file opened, as reports name it
     int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) raise(error_for_errno(errno, PathFileAccess), system_error("opening " + escaped(name), errno));
+    if (fd < 0 && errno == ENOENT) {
+        std::vector<std::string> others = names_differing_in_case(name);
+        if (others.size() > 1) {
+            std::string list;
+            for (const std::string& other : others) list += (list.empty() ? "" : ", ") + escaped(other);
+            raise(FileNotFound, escaped(name) + " is missing, and " + std::to_string(others.size()) +
+                                    " files differ from it only in case: " + list);
+        }
+        if (others.size() == 1) {
+            what = escaped(others[0]) + " (for " + escaped(name) + ")";
+            fd = ::open(others[0].c_str(), O_RDONLY | O_CLOEXEC);
+        } else {
+            errno = ENOENT;
+        }
+    }
+    if (fd < 0) raise(error_for_errno(errno, PathFileAccess), system_error("opening " + what, errno));
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd);
-        raise(PathFileAccess, escaped(name) + " is a directory");
+        raise(PathFileAccess, what + " is a directory");
     }
     return fd;
 }

@@ -33,12 +33,13 @@ std::string narrow(const std::wstring& text) {
     return out;
 }
 
-// The system's own words for an error, on one line.
+// The system's own words for an error, on one line, in the user's language: language 0 has
+// Windows look for them in the thread's, the user's and the system's languages, then English.
+// Only where it has no words at all is the number given instead.
 std::string system_text(DWORD err) {
     wchar_t* text = nullptr;
     DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                               nullptr, err, MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&text),
-                               0, nullptr);
+                               nullptr, err, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::wstring w = n && text ? std::wstring(text, n) : L"error " + std::to_wstring(err);
     if (text) ::LocalFree(text);
     while (!w.empty() && (w.back() == L'\n' || w.back() == L'\r' || w.back() == L' ' || w.back() == L'.')) w.pop_back();
@@ -145,6 +146,8 @@ bool write_standard(Stream stream, std::string_view text, std::string* why) {
 }
 
 void exit_now(int status) { ::ExitProcess(static_cast<UINT>(status)); }
+
+const std::string_view line_end = "\r\n";  // as Windows' own tools write and read text
 
 void catch_stops(void (*on_stop)(const char*)) {
     stop_callback = on_stop;

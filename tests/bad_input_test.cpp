@@ -3,6 +3,8 @@
 // number, one line on standard error, no temporary file left, and the earlier result byte for
 // byte as it was.
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <cctype>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,8 +15,9 @@
 
 namespace {
 
-enum class Setup { Input, NoInput, InputIsDirectory, ResultIsDirectory, ResultIsFifo, ReadOnlyDirectory, ReadOnlyResult,
-                   SizeLimit, Terminate, Quit, IgnoredThenTerminate, ResultSyncFails, DirectorySyncFails };
+enum class Setup { Input, NoInput, InputIsDirectory, InputInTwoOtherCases, InputIsDirectoryInOtherCase,
+                   ResultIsDirectory, ResultIsFifo, ReadOnlyDirectory, ReadOnlyResult, SizeLimit, Terminate, Quit,
+                   IgnoredThenTerminate, ResultSyncFails, DirectorySyncFails };
 
 struct Hostile {
     std::string name;
@@ -37,11 +40,26 @@ struct Program {
 const std::string earlier("earlier result\r\n\0\xff line 2\n", 26);
 
 
-// What only POSIX has: a file size limit, signals, permission bits for another user, a preloaded library.
+// The name with the case of its letters swapped (all of them, or the first only): the same
+// name on Windows, another one on Linux.
+std::string other_case(const std::string& name, bool first_only = false) {
+    std::string out = name;
+    for (char& c : out) {
+        if (std::isalpha(static_cast<unsigned char>(c))) {
+            c = static_cast<char>(std::isupper(static_cast<unsigned char>(c)) ? std::tolower(c) : std::toupper(c));
+            if (first_only) break;
+        }
+    }
+    return out;
+}
+
+// What only POSIX has: a file size limit, signals, permission bits for another user, a preloaded
+// library, two names that differ only in case.
 bool posix_only(Setup setup) {
     return setup == Setup::ReadOnlyDirectory || setup == Setup::SizeLimit || setup == Setup::Terminate ||
            setup == Setup::Quit || setup == Setup::IgnoredThenTerminate || setup == Setup::ResultIsFifo ||
-           setup == Setup::ResultSyncFails || setup == Setup::DirectorySyncFails;
+           setup == Setup::ResultSyncFails || setup == Setup::DirectorySyncFails ||
+           setup == Setup::InputInTwoOtherCases;
 }
 
 void check(const Program& p, const Hostile& c) {
@@ -50,8 +68,11 @@ void check(const Program& p, const Hostile& c) {
     if (preloaded && !test::native()) return;  // the shim is built for this machine
     SCOPED_TRACE(std::string(p.name) + ": " + c.name);
     test::TempDir dir;
-    if (c.setup == Setup::InputIsDirectory) {
-        ASSERT_EQ(::mkdir((dir / p.input).c_str(), 0755), 0);
+    if (c.setup == Setup::InputIsDirectory || c.setup == Setup::InputIsDirectoryInOtherCase) {
+        ASSERT_EQ(::mkdir((dir / (c.setup == Setup::InputIsDirectory ? p.input : other_case(p.input))).c_str(), 0755), 0);
+    } else if (c.setup == Setup::InputInTwoOtherCases) {
+        dir.write(other_case(p.input), c.input);
+        dir.write(other_case(p.input, true), c.input);
     } else if (c.setup != Setup::NoInput) {
         std::string content;
         for (int i = 0; i < c.repeat; ++i) content += c.input;
@@ -141,6 +162,15 @@ std::vector<Hostile> common_cases(const std::string& input_name, const std::stri
     return {
         {"missing input", "", 53, "File not found: opening " + input_name, Setup::NoInput},
         {"input name is a directory", "", 75, input_name + " is a directory", Setup::InputIsDirectory},
+        {"input missing, two in other cases", valid, 53,
+         "File not found: " + input_name + " is missing, and 2 files differ from it only in case: " +
+             std::min(other_case(input_name), other_case(input_name, true)) + ", " +
+             std::max(other_case(input_name), other_case(input_name, true)),
+         Setup::InputInTwoOtherCases},
+        {"input name in another case is a directory", "", 75,
+         (test::windows() ? "" : other_case(input_name) + " (for ") + input_name + (test::windows() ? "" : ")") +
+             " is a directory",
+         Setup::InputIsDirectoryInOtherCase},
         {"empty input", "", 62, input_name + " ends before field 1"},
         {"only blank lines", "\n \r\n\t\r\r\n", 62, input_name + " ends before field 1"},
         {"a word for the first number", "seven" + valid.substr(valid.find(',')), 13,
@@ -279,9 +309,11 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
         int mode = -1;  // of an earlier result; -1: none
         bool nobodys = false;  // the earlier result and its directory are nobody's; root runs the program
         bool planted = false;  // temporary names of the run's likely process numbers made beforehand
+        bool input_in_other_case = false;  // as copied from Windows: read all the same, the result keeps its name
     } variants[] = {{}, {"\r\n", {}}, {"\r", {}}, {"\n", {0}}, {"\n", {1}}, {"\n", {2}}, {"\n", {0, 1}},
                     {"\n", {0, 2}}, {"\n", {1, 2}}, {"\n", {0, 1, 2}}, {"\n", {}, ::geteuid() == 0 ? 0 : -1},
-                    {"\n", {}, 04755}, {"\n", {}, 0640, ::geteuid() == 0}, {"\n", {}, -1, false, true}};
+                    {"\n", {}, 04755}, {"\n", {}, 0640, ::geteuid() == 0}, {"\n", {}, -1, false, true},
+                    {"\r\n", {}, -1, false, false, true}};
     mode_t mask = ::umask(0);
     ::umask(mask);
     for (auto& [p, lf] : programs) {
@@ -291,7 +323,8 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
             std::string input;
             for (char c : lf) input += c == '\n' ? v.ends : std::string(1, c);
             test::TempDir dir;
-            dir.write(p.input, input);
+            std::string input_name = v.input_in_other_case ? other_case(p.input) : p.input;
+            dir.write(input_name, input);
             if (v.mode >= 0) {
                 dir.write(p.result, earlier);
                 ::chmod((dir / p.result).c_str(), static_cast<mode_t>(v.mode));
@@ -309,11 +342,12 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
             options.closed_fds = v.closed;
             test::RunResult r = test::run(test::bin(p.name), dir.path(), options);
             SCOPED_TRACE(std::string(p.name) + " ends " + std::to_string(v.ends.size()) + " closed " +
-                         std::to_string(v.closed.size()) + (v.closed.empty() ? "" : " from " + std::to_string(v.closed[0])));
+                         std::to_string(v.closed.size()) + (v.closed.empty() ? "" : " from " + std::to_string(v.closed[0])) +
+                         (v.input_in_other_case ? " as " + input_name : ""));
             EXPECT_EQ(r.status, 0) << r.err;
             if (expected.empty()) expected = dir.read(p.result);
             EXPECT_EQ(dir.read(p.result), expected);
-            planted.insert(planted.end(), {p.input, p.result});
+            planted.insert(planted.end(), {input_name, p.result});
             std::sort(planted.begin(), planted.end());
             EXPECT_EQ(dir.entries(), planted);
             struct stat st {};

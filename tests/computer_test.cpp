@@ -208,7 +208,7 @@ TEST(Computer, ListsAndSaysOkWithoutADisplay) {
     for (auto& c : cases) {
         ComputerRun r = run_computer(c.input);
         EXPECT_EQ(r.status, 0) << c.input << r.err;
-        EXPECT_EQ(r.sol, c.sol) << c.input;
+        EXPECT_EQ(r.sol, test::lines(c.sol)) << c.input;
         EXPECT_EQ(r.out, "OK\n");
         EXPECT_EQ(r.err, "");
     }
@@ -229,7 +229,7 @@ TEST(Computer, APromptThatCannotBeWrittenIsAnError) {
         EXPECT_EQ(r.err.rfind("computer: run-time error 57: Device I/O error: writing the prompt to standard output: ", 0), 0u)
             << r.err;  // then the system's own words
         EXPECT_EQ(test::count_lines(r.err), 1u);
-        EXPECT_EQ(dir.read("computer.sol"), "2\n3\n4\n6\n12\n");
+        EXPECT_EQ(dir.read("computer.sol"), test::lines("2\n3\n4\n6\n12\n"));
     }
 }
 

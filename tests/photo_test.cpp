@@ -62,7 +62,7 @@ TEST(Photo, WorkedExamples) {
         // A long mantissa with an exponent read as the nearest Double, not one below it (...585).
         {"7,749172067250578e15,1.28,1", "1.48636035414586e+26\n"},
     };
-    for (auto& c : cases) EXPECT_EQ(run_photo(c.input), c.result) << c.input;
+    for (auto& c : cases) EXPECT_EQ(run_photo(c.input), test::lines(c.result)) << c.input;
 }
 
 // The same computation in plain double arithmetic, printed by printf.
@@ -86,7 +86,7 @@ TEST(Photo, AgreesWithPlainArithmetic) {
         char text[200];
         std::snprintf(text, sizeof text, "%.17g%s%.17g%s%.17g%s%.17g\n", a, separators[pick(0, 4)], b,
                       separators[pick(0, 4)], c, separators[pick(0, 4)], d);
-        EXPECT_EQ(run_photo(text), reference(a, b, c, d)) << text;
+        EXPECT_EQ(run_photo(text), test::lines(reference(a, b, c, d))) << text;
     }
 }
 

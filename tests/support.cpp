@@ -29,6 +29,13 @@ bool windows() { return std::getenv("TRIO_TEST_WINDOWS_BIN") != nullptr; }
 
 bool native() { return !windows() && std::getenv("TRIO_TEST_BIN") == nullptr; }
 
+std::string lines(const std::string& lf_text) {
+    if (!windows()) return lf_text;
+    std::string out;
+    for (char c : lf_text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return out;
+}
+
 TempDir::TempDir() {
     char pattern[] = "/tmp/trio-test-XXXXXX";
     if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");

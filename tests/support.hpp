@@ -25,6 +25,9 @@ bool windows();
 // Whether the programs under test are built for this machine, so that a library built here can be
 // preloaded into them (not so for Windows or cross builds).
 bool native();
+// A result's text, written with LF line ends, as the programs under test end their lines: with
+// CR LF for the Windows ones.
+std::string lines(const std::string& lf_text);
 
 class TempDir {
   public:

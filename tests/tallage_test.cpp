@@ -84,8 +84,8 @@ TEST(Tallage, HandPickedPointFiles) {
         }
         EXPECT_EQ(r.status, 0) << c.name << r.err;
         EXPECT_EQ(test::count_lines(r.sol), 9999u) << c.name;
-        std::string head = std::to_string(c.sum) + "\n0 " + std::to_string(c.first) + "\n0 " +
-                           std::to_string(c.first) + "\n0 " + std::to_string(c.second) + "\n";
+        std::string head = test::lines(std::to_string(c.sum) + "\n0 " + std::to_string(c.first) + "\n0 " +
+                                       std::to_string(c.first) + "\n0 " + std::to_string(c.second) + "\n");
         EXPECT_EQ(r.sol.substr(0, head.size()), head) << c.name;
         EXPECT_EQ(r.err, test::windows() ? "tallage: no window can be made here; the window Form1 is not shown\n"
                                          : "tallage: no display (DISPLAY is not set); the window Form1 is not shown\n");
@@ -97,7 +97,7 @@ TEST(Tallage, OneHundredPointsIsTheMost) {
     for (int i = 1; i <= 100; ++i) points.emplace_back(i, i);
     TallageRun ok = run_tallage(point_file(points));
     EXPECT_EQ(ok.status, 0) << ok.err;
-    EXPECT_EQ(ok.sol, reference(points).sol);
+    EXPECT_EQ(ok.sol, test::lines(reference(points).sol));
 }
 
 TEST(Tallage, AgreesWithTheReferenceOnSeededPointFiles) {
@@ -110,7 +110,7 @@ TEST(Tallage, AgreesWithTheReferenceOnSeededPointFiles) {
         Expected want = reference(points);
         TallageRun got = run_tallage(point_file(points));
         EXPECT_EQ(got.status, want.error) << got.err;
-        EXPECT_EQ(got.sol, want.error ? "earlier\n" : want.sol);
+        EXPECT_EQ(got.sol, want.error ? "earlier\n" : test::lines(want.sol));
     }
 }
 

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <future>
+#include <optional>
 #include <regex>
+#include <sstream>
 
 #include "support.hpp"
 #include "xserver.hpp"
@@ -51,27 +53,48 @@ int number_after(const std::string& text, const std::string& label) {
     return std::stoi(m[1]);
 }
 
+// The display's dots per inch, under Wine (its LogPixels setting), for the programs started after.
+struct Dpi {
+    explicit Dpi(int dpi) { set(dpi); }
+    ~Dpi() { set(96); }
+    static void set(int dpi) {
+        x->shell(std::string(std::getenv("TRIO_TEST_WRAPPER")) +
+                 " reg add 'HKCU\\Control Panel\\Desktop' /v LogPixels /t REG_DWORD /d " + std::to_string(dpi) +
+                 " /f </dev/null");
+    }
+};
+
+// Form1 keeps its size in twips, 4680 by 3090 at 4335, 4680: in the display's pixels, halves up.
 TEST(Window, ShowsForm1AtItsPlaceAndClosesOnTheWindowManagersRequest) {
     ASSERT_FALSE(x->display().empty()) << "Xvfb did not start";
-    test::TempDir dir;
-    Running probe(test::bin("form_probe"), dir, {"window"});
-    unsigned long w = x->wait_for_window("^Form1$");
-    ASSERT_NE(w, 0u) << x->display();
-    std::string info = x->shell("xwininfo -id " + std::to_string(w));
-    EXPECT_EQ(number_after(info, "Absolute upper-left X"), 289) << info;
-    EXPECT_EQ(number_after(info, "Absolute upper-left Y"), 312);
-    EXPECT_EQ(number_after(info, "Width"), 312);
-    EXPECT_EQ(number_after(info, "Height"), 206);
-    // The result is complete under its own name while the window waits.
-    EXPECT_EQ(dir.read("probe.sol"), "written before the wait\n");
-    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"probe.sol"}));
-    // Escape does not close an ordinary window.
-    x->shell("xdotool windowfocus --sync " + std::to_string(w) + " key Escape");
-    EXPECT_EQ(x->wait_for_window("^Form1$", 300), w);
-    x->request_close(w);
-    test::RunResult r = probe.finish();
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
+    struct {
+        int dpi, left, top, width, height;
+    } geometries[] = {{96, 289, 312, 312, 206}, {144, 434, 468, 468, 309}};
+    for (auto& g : geometries) {
+        if (g.dpi != 96 && !test::windows()) continue;  // the X screen is taken at 96
+        SCOPED_TRACE(std::to_string(g.dpi) + " dpi");
+        std::optional<Dpi> dpi;
+        if (test::windows()) dpi.emplace(g.dpi);
+        test::TempDir dir;
+        Running probe(test::bin("form_probe"), dir, {"window"});
+        unsigned long w = x->wait_for_window("^Form1$");
+        ASSERT_NE(w, 0u) << x->display();
+        std::string info = x->shell("xwininfo -id " + std::to_string(w));
+        EXPECT_EQ(number_after(info, "Absolute upper-left X"), g.left) << info;
+        EXPECT_EQ(number_after(info, "Absolute upper-left Y"), g.top);
+        EXPECT_EQ(number_after(info, "Width"), g.width);
+        EXPECT_EQ(number_after(info, "Height"), g.height);
+        // The result is complete under its own name while the window waits.
+        EXPECT_EQ(dir.read("probe.sol"), test::lines("written before the wait\n"));
+        EXPECT_EQ(dir.entries(), (std::vector<std::string>{"probe.sol"}));
+        // Escape does not close an ordinary window.
+        x->shell("xdotool windowfocus --sync " + std::to_string(w) + " key Escape");
+        EXPECT_EQ(x->wait_for_window("^Form1$", 300), w);
+        x->request_close(w);
+        test::RunResult r = probe.finish();
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+    }
 }
 
 TEST(Window, CanBeResized) {
@@ -96,7 +119,7 @@ TEST(Box, IsDismissedByEnterEscapeClickAndClose) {
         Running probe(test::bin("form_probe"), dir, {"box"});
         unsigned long w = x->wait_for_window("^form_probe$");  // titled with the program's name
         ASSERT_NE(w, 0u) << way;
-        EXPECT_EQ(dir.read("probe.sol"), "written before the wait\n");
+        EXPECT_EQ(dir.read("probe.sol"), test::lines("written before the wait\n"));
         std::string id = std::to_string(w);
         if (way == "click") {
             std::string info = x->shell("xwininfo -id " + id);
@@ -123,7 +146,7 @@ TEST(Box, ComputerWaitsForOkWithItsResultComplete) {
     Running computer(test::bin("computer"), dir);
     unsigned long w = x->wait_for_window("^computer$");
     ASSERT_NE(w, 0u) << x->display();
-    EXPECT_EQ(dir.read("computer.sol"), "2\n3\n4\n6\n12\n");
+    EXPECT_EQ(dir.read("computer.sol"), test::lines("2\n3\n4\n6\n12\n"));
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"computer.dat", "computer.sol"}));
     x->shell("xdotool windowfocus --sync " + std::to_string(w) + " key Return");
     test::RunResult r = computer.finish();
@@ -162,7 +185,8 @@ TEST(Window, TallageShowsItsWindowUntilClosed) {
     ASSERT_NE(w, 0u) << x->display();
     std::string sol = dir.read("tallage.sol");
     EXPECT_EQ(test::count_lines(sol), 9999u);
-    EXPECT_EQ(sol.substr(0, 10), "10\n0 5\n0 5");
+    std::string head = test::lines("10\n0 5\n0 5\n");
+    EXPECT_EQ(sol.substr(0, head.size()), head);
     x->request_close(w);
     test::RunResult r = tallage.finish();
     EXPECT_EQ(r.status, 0) << r.err;
@@ -171,7 +195,8 @@ TEST(Window, TallageShowsItsWindowUntilClosed) {
 
 // A run-time error of a program started from the desktop (no terminal, a display at hand) is shown
 // in a box titled with the program's name too, once the results are dealt with; dismissed, the
-// program ends with the error's number.
+// program ends with the error's number. On Windows the program is started as Explorer starts it,
+// by the launcher, which says what the box showed, and what the program's manifest declares.
 struct Failing {
     const char *program, *input, *result;
     std::string content;  // empty: no input file
@@ -199,7 +224,6 @@ const std::vector<unsigned long>& information_icon() {
 }
 
 TEST_P(ErrorBox, ShowsTheReportFromTheDesktop) {
-    if (test::windows()) GTEST_SKIP() << "under Wine the program always has the standard error it was given";
     const Failing& f = GetParam();
     const std::vector<unsigned long>& information = information_icon();
     ASSERT_FALSE(information.empty());
@@ -207,7 +231,8 @@ TEST_P(ErrorBox, ShowsTheReportFromTheDesktop) {
     if (!f.content.empty()) dir.write(f.input, f.content);
     dir.write(f.result, "earlier\n");
     auto before = dir.entries();
-    Running program(test::bin(f.program), dir);
+    Running program(test::bin(test::windows() ? "launcher" : f.program), dir,
+                    test::windows() ? std::vector<std::string>{test::bin(f.program)} : std::vector<std::string>{});
     unsigned long w = x->wait_for_window(std::string("^") + f.program + "$");
     ASSERT_NE(w, 0u) << x->display();
     EXPECT_EQ(dir.entries(), before);  // no temporary file while the box waits
@@ -219,8 +244,23 @@ TEST_P(ErrorBox, ShowsTheReportFromTheDesktop) {
     x->shell("xdotool windowfocus --sync " + std::to_string(w) + " key Return");
     test::RunResult r = program.finish();
     EXPECT_EQ(r.status, f.status) << r.err;
-    EXPECT_EQ(r.err.rfind(std::string(f.program) + ": run-time error " + std::to_string(f.status) + ": ", 0), 0u);
-    EXPECT_EQ(test::count_lines(r.err), 1u) << r.err;
+    std::string report = r.err;  // the box's text is the report
+    if (test::windows()) {
+        EXPECT_EQ(r.err, "");  // started with no standard error
+        for (std::string declared : {"run level: asInvoker\n", "supported OS: {8E0F7A12-BFB3-4FE8-B9A5-48FD50A15A9A}\n",
+                                     "supported OS: {35138B9A-5D96-4FBD-8E2D-A2440225F93A}\n",  // 10 and 11; 7
+                                     "dpiAwareness: PerMonitorV2, PerMonitor\n", "dpiAware: true/pm\n",
+                                     "depends on: Microsoft.Windows.Common-Controls,"})
+            EXPECT_NE(r.out.find("manifest: " + declared), std::string::npos) << declared << r.out;
+        EXPECT_NE(r.out.find("version=\"6.0."), std::string::npos) << r.out;
+        report.clear();  // the launcher's other lines
+        std::istringstream lines(r.out);
+        for (std::string line; std::getline(lines, line);)
+            if (line.rfind("manifest: ", 0) != 0) report += line + "\n";
+    }
+    EXPECT_EQ(report.rfind(std::string(f.program) + ": run-time error " + std::to_string(f.status) + ": ", 0), 0u)
+        << report;
+    EXPECT_EQ(test::count_lines(report), 1u) << report;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -270,7 +310,7 @@ TEST(NoDisplay, BoxPrintsItsPromptAndWindowIsNotShown) {
             test::RunResult r = test::run(test::bin("form_probe"), dir.path(), options);
             EXPECT_EQ(r.status, 0);
             EXPECT_EQ(r.err, "form_probe: " + why + "; the window Form1 is not shown\n");
-            EXPECT_EQ(dir.read("probe.sol"), "written before the wait\n");
+            EXPECT_EQ(dir.read("probe.sol"), test::lines("written before the wait\n"));
         }
     }
 }
