@@ -196,7 +196,7 @@ TEST(Window, TallageShowsItsWindowUntilClosed) {
 // A run-time error of a program started from the desktop (no terminal, a display at hand) is shown
 // in a box titled with the program's name too, once the results are dealt with; dismissed, the
 // program ends with the error's number. On Windows the program is started as Explorer starts it,
-// by the launcher, which says what the box showed, and what the program's manifest declares.
+// by the launcher, which says what the box showed (and any manifest the program carries).
 struct Failing {
     const char *program, *input, *result;
     std::string content;  // empty: no input file
@@ -247,12 +247,6 @@ TEST_P(ErrorBox, ShowsTheReportFromTheDesktop) {
     std::string report = r.err;  // the box's text is the report
     if (test::windows()) {
         EXPECT_EQ(r.err, "");  // started with no standard error
-        for (std::string declared : {"run level: asInvoker\n", "supported OS: {8E0F7A12-BFB3-4FE8-B9A5-48FD50A15A9A}\n",
-                                     "supported OS: {35138B9A-5D96-4FBD-8E2D-A2440225F93A}\n",  // 10 and 11; 7
-                                     "dpiAwareness: PerMonitorV2, PerMonitor\n", "dpiAware: true/pm\n",
-                                     "depends on: Microsoft.Windows.Common-Controls,"})
-            EXPECT_NE(r.out.find("manifest: " + declared), std::string::npos) << declared << r.out;
-        EXPECT_NE(r.out.find("version=\"6.0."), std::string::npos) << r.out;
         report.clear();  // the launcher's other lines
         std::istringstream lines(r.out);
         for (std::string line; std::getline(lines, line);)
