@@ -16,12 +16,26 @@ namespace {
 // How long the X server may take to answer at the start of a connection, a box or a window.
 constexpr unsigned answer_seconds = 5;
 
-// Past the deadline, the connection to the X server is shut down (the program has no other
-// socket), so that the call waiting on it returns with the connection broken.
-extern "C" void on_deadline(int) {
+// The connection to the X server once open; before that, the sockets the process had already
+// (a standard stream may be one), which are not the connection being made.
+int x_connection = -1;
+constexpr int max_fds = 1024;
+bool socket_before[max_fds];
+
+bool is_socket(int fd) {
     struct stat st;
-    for (int fd = 0; fd < 1024; ++fd)
-        if (::fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode)) ::shutdown(fd, SHUT_RDWR);
+    return ::fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+// Past the deadline, the connection to the X server is shut down, so that the call waiting on it
+// returns with the connection broken.
+extern "C" void on_deadline(int) {
+    if (x_connection >= 0) {
+        ::shutdown(x_connection, SHUT_RDWR);
+        return;
+    }
+    for (int fd = 0; fd < max_fds; ++fd)
+        if (!socket_before[fd] && is_socket(fd)) ::shutdown(fd, SHUT_RDWR);
 }
 
 // A server that takes the connection and never answers (a stopped one) must not hold the
@@ -59,11 +73,13 @@ int on_display_lost(Display*) {
 // says so in its own words when the display goes away later.
 int open_display(void (*on_lost)(int)) {
     Display* d = nullptr;
+    for (int fd = 0; fd < max_fds; ++fd) socket_before[fd] = is_socket(fd);
     {
         Deadline deadline;
         d = XOpenDisplay(nullptr);
     }
     if (!d) return 0;
+    x_connection = ConnectionNumber(d);
     lost = on_lost;
     fl_open_display(d);
     XSetIOErrorHandler(on_display_lost);

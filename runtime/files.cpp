@@ -29,9 +29,9 @@ class OutputFile {
   public:
     OutputFile(int number, std::string name) : number_(number), name_(std::move(name)) {
         place_ = os::resolve_result(name_);
+        buffer_.reserve(64 * 1024);  // before the file: nothing after it may throw
         HoldStops hold;  // no file is made without being noted
         file_ = os::create_beside(place_, temporaries[number_], max_path, name_);
-        buffer_.reserve(64 * 1024);
     }
 
     void write(std::string_view text) {

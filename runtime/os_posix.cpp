@@ -237,7 +237,7 @@ struct Walk {
     }
 };
 
-// A path's components, in order, ahead of those still to be walked.
+// A path's components, in order, ahead of those still to be walked (todo holds the next one last).
 void push_front(std::vector<std::string>& todo, const std::string& path) {
     std::vector<std::string> parts;
     for (std::size_t at = 0; at <= path.size();) {
@@ -245,7 +245,7 @@ void push_front(std::vector<std::string>& todo, const std::string& path) {
         if (slash > at) parts.push_back(path.substr(at, slash - at));
         at = slash + 1;
     }
-    todo.insert(todo.begin(), parts.rbegin(), parts.rend());  // todo is kept last-first
+    todo.insert(todo.end(), parts.rbegin(), parts.rend());
 }
 
 #ifdef SYMLOOP_MAX
@@ -402,7 +402,11 @@ bool sync_directory(const std::string& path, std::string& why) {
     // A directory that cannot be opened (no read permission) or synced (a file system that has
     // no such thing) is left as it is.
     int dir = ::open(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) return true;
+    if (dir < 0 && (errno == EACCES || errno == EPERM)) return true;
+    if (dir < 0) {
+        why = std::strerror(errno);
+        return false;
+    }
     int failed = ::fsync(dir) != 0 ? errno : 0;
     ::close(dir);
     if (!failed || failed == EINVAL || failed == EROFS || failed == EOPNOTSUPP || failed == ENOSYS) return true;

@@ -129,6 +129,8 @@ TEST(Photo, ResultThroughASymbolicLink) {
         {"through a directory planted by another user", "../shared/to-out/kept.sol", true, "7,2.54,2.54,1000", 70, -1,
          false, true},
         {"to itself", "photo.sol", false, "7,2.54,2.54,1000", 75},
+        {"through a linked directory", "../to-out/kept.sol", true, "7,2.54,2.54,1000", 0},
+        {"through a linked directory and back", "../to-out/../out/kept.sol", true, "7,2.54,2.54,1000", 0},
         {"to a name with a line end", "../out/a\nb/new.sol", false, "7,2.54,2.54,1000", 53},
     };
     for (auto& c : cases) {
@@ -138,6 +140,7 @@ TEST(Photo, ResultThroughASymbolicLink) {
         ASSERT_EQ(::mkdir((dir / "run").c_str(), c.planted ? 01777 : 0755), 0);
         ::chmod((dir / "run").c_str(), c.planted ? 01777 : 0755);
         ASSERT_EQ(::mkdir((dir / "out").c_str(), 0755), 0);
+        ASSERT_EQ(::symlink("out", (dir / "to-out").c_str()), 0);
         if (c.earlier) {
             dir.write("out/kept.sol", "earlier\n");
             ::chmod((dir / "out/kept.sol").c_str(), 0640);
