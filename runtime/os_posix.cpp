@@ -151,8 +151,7 @@ bool same_but_case(std::string_view a, std::string_view b) {
 }
 
 // The entries beside `name` whose names differ from its own only in the case of their letters
-// (A to Z), sorted, each with the name's directory before it. They differ from it in letters
-// alone, so a report shows them as plainly as it shows the name.
+// (A to Z), sorted, each with the name's directory before it.
 std::vector<std::string> names_differing_in_case(const std::string& name) {
     std::size_t slash = name.rfind('/');
     std::string dir = slash == std::string::npos ? "" : name.substr(0, slash + 1);
