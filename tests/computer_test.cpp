@@ -226,9 +226,8 @@ TEST(Computer, APromptThatCannotBeWrittenIsAnError) {
         options.stdout_unread = unread;
         test::RunResult r = test::run(computer, dir.path(), options);
         EXPECT_EQ(r.status, 57) << r.err;
-        EXPECT_EQ(r.err.rfind("computer: run-time error 57: Device I/O error: writing the prompt to standard output: ", 0), 0u)
-            << r.err;  // then the system's own words
-        EXPECT_EQ(test::count_lines(r.err), 1u);
+        EXPECT_TRUE(test::is_line(r.err, "computer: run-time error 57: Device I/O error: writing the prompt to "
+                                         "standard output: *")) << r.err;  // then the system's own words
         EXPECT_EQ(dir.read("computer.sol"), test::lines("2\n3\n4\n6\n12\n"));
     }
 }

@@ -208,4 +208,23 @@ bool opens_as(uid_t uid, const std::string& path) {
 
 std::size_t count_lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
 
+bool is_line(const std::string& text, const std::string& pattern) {
+    if (count_lines(text) != 1 || text.back() != '\n') return false;
+    std::string_view line(text.data(), text.size() - 1);
+    // Each piece between the stars in turn, the first at the start, the last at the end.
+    std::size_t at = 0, from = 0;
+    for (bool first = true;; first = false) {
+        std::size_t star = pattern.find('*', from);
+        std::string_view piece(pattern.data() + from, (star == std::string::npos ? pattern.size() : star) - from);
+        if (star == std::string::npos)
+            return line.size() - at >= piece.size() && line.substr(line.size() - piece.size()) == piece &&
+                   (!first || line.size() == piece.size());
+        std::size_t found =
+            first ? (line.substr(0, piece.size()) == piece ? 0 : std::string_view::npos) : line.find(piece, at);
+        if (found == std::string_view::npos) return false;
+        at = found + piece.size();
+        from = star + 1;
+    }
+}
+
 }  // namespace test

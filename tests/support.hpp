@@ -90,4 +90,8 @@ bool opens_as(uid_t uid, const std::string& path);
 // The number of lines of text.
 std::size_t count_lines(const std::string& text);
 
+// Whether text is exactly one line, the one `pattern` spells out, where each * stands for any run
+// of characters within the line (the system's own words, a name made up at random).
+bool is_line(const std::string& text, const std::string& pattern);
+
 }  // namespace test

@@ -201,6 +201,7 @@ struct Failing {
     const char *program, *input, *result;
     std::string content;  // empty: no input file
     int status;
+    std::string report;  // what the box says; a * for the system's own words
 };
 void PrintTo(const Failing& f, std::ostream* os) { *os << f.program; }
 
@@ -252,16 +253,17 @@ TEST_P(ErrorBox, ShowsTheReportFromTheDesktop) {
         for (std::string line; std::getline(lines, line);)
             if (line.rfind("manifest: ", 0) != 0) report += line + "\n";
     }
-    EXPECT_EQ(report.rfind(std::string(f.program) + ": run-time error " + std::to_string(f.status) + ": ", 0), 0u)
-        << report;
-    EXPECT_EQ(test::count_lines(report), 1u) << report;
+    EXPECT_TRUE(test::is_line(report, f.report)) << report;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Programs, ErrorBox,
-    ::testing::Values(Failing{"photo", "PHOTO.DAT", "photo.sol", "", 53},
-                      Failing{"computer", "computer.dat", "computer.sol", "3000000000,4000000000,1", 6},
-                      Failing{"tallage", "tallage.dat", "tallage.sol", "", 53}),
+    ::testing::Values(Failing{"photo", "PHOTO.DAT", "photo.sol", "", 53,
+                              "photo: run-time error 53: File not found: opening PHOTO.DAT: *"},
+                      Failing{"computer", "computer.dat", "computer.sol", "3000000000,4000000000,1", 6,
+                              "computer: run-time error 6: Overflow: 3000000000 is beyond the 32-bit range"},
+                      Failing{"tallage", "tallage.dat", "tallage.sol", "", 53,
+                              "tallage: run-time error 53: File not found: opening tallage.dat: *"}),
     [](const auto& info) { return std::string(info.param.program); });
 
 // From a terminal the line is enough: no box, no wait, even with a display at hand.
