@@ -69,6 +69,17 @@ void report_manifest(const std::wstring& program) {
                 say(std::wstring(L"manifest: supported OS: ") + id + L"\n");
         }
     }
+    // TRIO_SXS_SETTINGS: the settings' namespaces, less their year and name (from the build).
+    struct Setting {
+        const wchar_t *space, *name;
+    } settings[] = {{L"" TRIO_SXS_SETTINGS "/2005/WindowsSettings", L"dpiAware"},
+                    {L"" TRIO_SXS_SETTINGS "/2016/WindowsSettings", L"dpiAwareness"}};
+    for (const Setting& setting : settings) {
+        wchar_t value[256] = L"";
+        SIZE_T written = 0;
+        if (::QueryActCtxSettingsW(0, context, setting.space, setting.name, value, 256, &written))
+            say(std::wstring(L"manifest: ") + setting.name + L": " + value + L"\n");
+    }
     auto* details = reinterpret_cast<ACTIVATION_CONTEXT_DETAILED_INFORMATION*>(buffer);
     DWORD assemblies = ::QueryActCtxW(0, context, nullptr, ActivationContextDetailedInformation, buffer, sizeof buffer,
                                       nullptr) ? details->ulAssemblyCount : 0;

@@ -196,7 +196,7 @@ TEST(Window, TallageShowsItsWindowUntilClosed) {
 // A run-time error of a program started from the desktop (no terminal, a display at hand) is shown
 // in a box titled with the program's name too, once the results are dealt with; dismissed, the
 // program ends with the error's number. On Windows the program is started as Explorer starts it,
-// by the launcher, which says what the box showed (and any manifest the program carries).
+// by the launcher, which says what the box showed, and what the program's manifest declares.
 struct Failing {
     const char *program, *input, *result;
     std::string content;  // empty: no input file
@@ -248,10 +248,29 @@ TEST_P(ErrorBox, ShowsTheReportFromTheDesktop) {
     std::string report = r.err;  // the box's text is the report
     if (test::windows()) {
         EXPECT_EQ(r.err, "");  // started with no standard error
-        report.clear();  // the launcher's other lines
+        // The launcher's lines: what the manifest declares, as the system reads it, then the box.
+        std::vector<std::string> declared;
+        report.clear();
         std::istringstream lines(r.out);
-        for (std::string line; std::getline(lines, line);)
-            if (line.rfind("manifest: ", 0) != 0) report += line + "\n";
+        for (std::string line; std::getline(lines, line);) {
+            if (line.rfind("manifest: ", 0) == 0) {
+                declared.push_back(line + "\n");
+            } else {
+                report += line + "\n";
+            }
+        }
+        const char* manifest[] = {
+            "manifest: run level: asInvoker",
+            "manifest: supported OS: {8E0F7A12-BFB3-4FE8-B9A5-48FD50A15A9A}",  // 10 and 11
+            "manifest: supported OS: {1F676C76-80E1-4239-95BB-83D0F6D0DA78}",  // 8.1
+            "manifest: supported OS: {4A2F28E3-53B9-4441-BA9C-D69D4A4A6E38}",  // 8
+            "manifest: supported OS: {35138B9A-5D96-4FBD-8E2D-A2440225F93A}",  // 7
+            "manifest: dpiAware: true/pm",
+            "manifest: dpiAwareness: PerMonitorV2, PerMonitor",
+            "manifest: depends on: *.Windows.Common-Controls,*version=\"6.0.*",  // the boxes' controls
+        };
+        ASSERT_EQ(declared.size(), std::size(manifest)) << r.out;
+        for (std::size_t i = 0; i < declared.size(); ++i) EXPECT_TRUE(test::is_line(declared[i], manifest[i])) << r.out;
     }
     EXPECT_TRUE(test::is_line(report, f.report)) << report;
 }
