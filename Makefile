@@ -42,9 +42,10 @@ package: setup
 package-test: package
 	tests/package_test.sh build/package $(VERSION)
 
-# The Windows programs, cross-built with MinGW-w64 into build/windows/bin, and their tests under
-# Wine: the unit tests cross-built, then the end-to-end, bad-input and window tests of the Linux
-# build run against the .exe files (what only POSIX has is skipped there).
+# The Windows programs, cross-built with MinGW-w64 for 64-bit Windows into build/windows/bin and
+# for 32-bit Windows into build/windows-x86/bin, and their tests under Wine (its 32-bit side for
+# the second): the unit tests cross-built, then the end-to-end, bad-input and window tests of the
+# Linux build run against the .exe files (what only POSIX has is skipped there).
 WINE = env WINEDEBUG=-all wine
 # A Wine prefix of the build's own: the tests change its settings (the display's DPI), and its
 # Wine server is started and stopped here, whatever else runs Wine on the machine.
@@ -54,22 +55,28 @@ export WINEPREFIX := $(CURDIR)/build/wine
 # makes its prefix (~/.wine), which takes seconds: once, not in a test.
 WINE_SERVER = wineserver -k 2>/dev/null; wineserver -w; WINEDEBUG=-all wineserver -p30 </dev/null >/dev/null 2>&1 || true
 WINE_START = $(WINE) cmd /c exit </dev/null >/dev/null 2>&1; $(WINE_SERVER)
+# The build and the tests of one Windows preset. The window tests run in one process, on one X
+# server, with a Wine server of their own: Wine's desktop stays on the display its first window
+# opened on.
+define windows_preset
+	cmake --preset $(1) >/dev/null
+	cmake --build --preset $(1) -j$(JOBS)
+	$(WINE_START)
+	ctest --preset $(1) -j$(JOBS)
+	TRIO_TEST_WINDOWS_BIN=$(CURDIR)/build/$(1)/bin TRIO_TEST_WRAPPER="$(WINE)" \
+	    ctest --preset default -j$(JOBS) -R '^(Photo|Computer|Tallage|BadInput)\.'
+	$(WINE_SERVER)
+	TRIO_TEST_WINDOWS_BIN=$(CURDIR)/build/$(1)/bin TRIO_TEST_WRAPPER="$(WINE)" build/default/bin/window_test
+endef
 windows: setup build
 	scripts/install-deps.sh windows
-	cmake --preset windows >/dev/null
-	cmake --build --preset windows -j$(JOBS)
-	$(WINE_START)
-	ctest --preset windows -j$(JOBS)
-	TRIO_TEST_WINDOWS_BIN=$(CURDIR)/build/windows/bin TRIO_TEST_WRAPPER="$(WINE)" \
-	    ctest --preset default -j$(JOBS) -R '^(Photo|Computer|Tallage|BadInput)\.'
-	# The window tests in one process, on one X server, with a Wine server of their own: Wine's
-	# desktop stays on the display its first window opened on.
-	$(WINE_SERVER)
-	TRIO_TEST_WINDOWS_BIN=$(CURDIR)/build/windows/bin TRIO_TEST_WRAPPER="$(WINE)" build/default/bin/window_test
+	$(call windows_preset,windows)
+	$(call windows_preset,windows-x86)
 
-# The zip for Windows users: the three programs, the README and the license.
+# The zips for Windows users, 64-bit and 32-bit: the three programs, the README and the license.
 windows-zip: windows
-	scripts/windows-zip.sh build/windows $(VERSION)
+	scripts/windows-zip.sh build/windows $(VERSION) x64
+	scripts/windows-zip.sh build/windows-x86 $(VERSION) x86
 
 # The programs cross-built for Debian's i386, arm64 and s390x ports (the cross-* presets, without a
 # display or tests, in build/cross-*/bin), each run by the end-to-end and bad-input tests of the

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the benchmarks need: with apt-get when
 # run as root, otherwise it prints the command to run. Named extras add what one more task needs:
-# `package` (the Debian package and lintian), `windows` (MinGW-w64 and Wine), `cross` (Debian's
-# cross compilers for i386, arm64 and s390x, and qemu-user to run what they build).
+# `package` (the Debian package and lintian), `windows` (MinGW-w64 for 64-bit and 32-bit Windows,
+# and Wine with its 32-bit side, which are i386 packages), `cross` (Debian's cross compilers for
+# i386, arm64 and s390x, and qemu-user to run what they build).
 set -euo pipefail
 
 packages=(cmake g++ make libfast-float-dev libgtest-dev libbenchmark-dev libfltk1.3-dev libx11-dev
@@ -11,7 +12,7 @@ packages=(cmake g++ make libfast-float-dev libgtest-dev libbenchmark-dev libfltk
 for extra in "$@"; do
   case $extra in
     package) packages+=(build-essential dpkg-dev debhelper lintian binutils) ;;
-    windows) packages+=(g++-mingw-w64-x86-64-posix wine wine64 googletest zip) ;;
+    windows) packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386 googletest zip) ;;
     cross) packages+=(g++-i686-linux-gnu g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user) ;;
     *) echo "install-deps: no such extra: $extra (package, windows, cross)" >&2; exit 2 ;;
   esac
@@ -23,22 +24,46 @@ for p in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
+# Packages of another architecture (wine32:i386) need it added to dpkg's first.
+foreign=
+for p in "${missing[@]}"; do
+  case $p in *:i386) foreign="dpkg --add-architecture i386" ;; esac
+done
+[ -n "$foreign" ] && dpkg --print-foreign-architectures | grep -qx i386 && foreign=
+
 if [ "$(id -u)" -eq 0 ]; then
   echo "installing ${#missing[@]} Debian packages with apt-get (a minute or two): ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   # apt's own output (and debconf's notes on a fresh system) only if it fails.
-  log=$(mktemp)
-  if ! { apt-get update -qq && apt-get install -y -qq --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
+  log=$(mktemp) pin=$(mktemp)
+  trap 'rm -f "$log" "$pin"' EXIT
+  $foreign
+  # An index that a mirror cannot give just now (one in the middle of a sync) is no reason to stop:
+  # apt goes on with the others, and the install says whether they were enough.
+  apt-get update -qq >"$log" 2>&1 || echo "install-deps: apt-get update could not fetch every index; going on" >&2
+  # A package of both architectures must be the same version in each. Where the security archive's
+  # i386 index is missing (as above), the i386 packages come from the main archive alone: their
+  # amd64 twins are then taken from there too, for this install, not the newer ones that the
+  # security archive has for amd64 alone.
+  options=()
+  lists=/var/lib/apt/lists
+  if [[ " ${missing[*]}" == *:i386* ]] && compgen -G "$lists/*-security_main_binary-amd64_Packages*" >/dev/null &&
+     ! compgen -G "$lists/*-security_main_binary-i386_Packages*" >/dev/null; then
+    printf 'Package: *\nPin: release l=Debian-Security\nPin-Priority: 100\n' >"$pin"
+    options=(-o "Dir::Etc::Preferences=$pin")
+    echo "install-deps: no i386 index of the security archive; this install takes the main archive's versions" >&2
+  fi
+  if ! apt-get install -y -qq --no-install-recommends "${options[@]}" "${missing[@]}" >>"$log" 2>&1; then
     cat "$log" >&2
-    rm -f "$log"
     echo "install-deps: apt-get failed" >&2
     exit 1
   fi
-  rm -f "$log"
   echo "installed in $SECONDS s"
 else
   # The same as root does, in one command that a fresh system can run: sudo only where it is.
   command="apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends ${missing[*]}"
+  # Another architecture's packages take more care (above): this script itself, as root.
+  [ -z "$foreign" ] || command="$(cd "$(dirname "$0")" && pwd)/install-deps.sh $*"
   if command -v sudo >/dev/null; then command="sudo sh -c '$command'"; else command="su -c '$command'"; fi
   echo "missing Debian packages; install them as root with:" >&2
   echo "  $command" >&2
