@@ -25,11 +25,8 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 # Packages of another architecture (wine32:i386) need it added to dpkg's first.
-foreign=
-for p in "${missing[@]}"; do
-  case $p in *:i386) foreign="dpkg --add-architecture i386" ;; esac
-done
-[ -n "$foreign" ] && dpkg --print-foreign-architectures | grep -qx i386 && foreign=
+i386=
+[[ " ${missing[*]}" == *:i386* ]] && i386=yes
 
 if [ "$(id -u)" -eq 0 ]; then
   echo "installing ${#missing[@]} Debian packages with apt-get (a minute or two): ${missing[*]}"
@@ -37,33 +34,48 @@ if [ "$(id -u)" -eq 0 ]; then
   # apt's own output (and debconf's notes on a fresh system) only if it fails.
   log=$(mktemp) pin=$(mktemp)
   trap 'rm -f "$log" "$pin"' EXIT
-  $foreign
+  if [ -n "$i386" ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386 || { echo "install-deps: dpkg could not add the i386 architecture" >&2; exit 1; }
+  fi
   # An index that a mirror cannot give just now (one in the middle of a sync) is no reason to stop:
   # apt goes on with the others, and the install says whether they were enough.
-  apt-get update -qq >"$log" 2>&1 || echo "install-deps: apt-get update could not fetch every index; going on" >&2
+  if ! apt-get update -qq >"$log" 2>&1; then
+    grep -E '^(E|W):' "$log" >&2 || true
+    echo "install-deps: apt-get update could not fetch every index; going on without them" >&2
+  fi
   # A package of both architectures must be the same version in each. Where the security archive's
-  # i386 index is missing (as above), the i386 packages come from the main archive alone: their
-  # amd64 twins are then taken from there too, for this install, not the newer ones that the
-  # security archive has for amd64 alone.
-  options=()
+  # i386 index is missing, the i386 packages come from the main archive alone: their amd64 twins
+  # must then come from there too, so this install takes the main archive's versions throughout
+  # (as on a fresh system, where everything is installed at once, that is enough). What the security
+  # archive already installed is never downgraded, nor anything removed: should an amd64 package
+  # installed from there have no i386 twin of its version, the install fails and says why.
+  options=(--no-remove)
   lists=/var/lib/apt/lists
-  if [[ " ${missing[*]}" == *:i386* ]] && compgen -G "$lists/*-security_main_binary-amd64_Packages*" >/dev/null &&
+  pinned=
+  if [ -n "$i386" ] && compgen -G "$lists/*-security_main_binary-amd64_Packages*" >/dev/null &&
      ! compgen -G "$lists/*-security_main_binary-i386_Packages*" >/dev/null; then
     printf 'Package: *\nPin: release l=Debian-Security\nPin-Priority: 100\n' >"$pin"
-    options=(-o "Dir::Etc::Preferences=$pin")
-    echo "install-deps: no i386 index of the security archive; this install takes the main archive's versions" >&2
+    options+=(-o "Dir::Etc::Preferences=$pin")
+    pinned=yes
+    echo "install-deps: the security archive's i386 index is missing; installing the main archive's versions" >&2
   fi
   if ! apt-get install -y -qq --no-install-recommends "${options[@]}" "${missing[@]}" >>"$log" 2>&1; then
     cat "$log" >&2
     echo "install-deps: apt-get failed" >&2
+    [ -z "$pinned" ] || echo "install-deps: amd64 packages installed from the security archive may have no i386" \
+      "twin of their version without its i386 index; try again once the mirror has it" >&2
     exit 1
   fi
   echo "installed in $SECONDS s"
 else
-  # The same as root does, in one command that a fresh system can run: sudo only where it is.
-  command="apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends ${missing[*]}"
-  # Another architecture's packages take more care (above): this script itself, as root.
-  [ -z "$foreign" ] || command="$(cd "$(dirname "$0")" && pwd)/install-deps.sh $*"
+  # The same as root does, in one command that a fresh system can run: sudo only where it is. An
+  # index that cannot be fetched does not stop it, as above. Another architecture's packages take
+  # more care (above): this script itself, then.
+  if [ -n "$i386" ]; then
+    command=$(printf '%q ' "$(cd "$(dirname "$0")" && pwd)/install-deps.sh" "$@")
+  else
+    command="apt-get update; DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends ${missing[*]}"
+  fi
   if command -v sudo >/dev/null; then command="sudo sh -c '$command'"; else command="su -c '$command'"; fi
   echo "missing Debian packages; install them as root with:" >&2
   echo "  $command" >&2

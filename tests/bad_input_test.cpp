@@ -155,17 +155,25 @@ void check(const Program& p, const Hostile& c) {
     }
 }
 
+// Bytes of every value, commas and line ends among them.
+std::string garbage() {
+    std::string bytes;
+    for (int i = 0; i < 4096; ++i) bytes += static_cast<char>((i * 7919 + 13) % 256 | (i % 3 == 0 ? 0x80 : 0));
+    return bytes;
+}
+
 // Cases every program meets alike; `fields` is a valid input for the program.
 std::vector<Hostile> common_cases(const std::string& input_name, const std::string& result_name,
                                   const std::string& valid) {
-    std::string garbage;
-    for (int i = 0; i < 4096; ++i) garbage += static_cast<char>((i * 7919 + 13) % 256 | (i % 3 == 0 ? 0x80 : 0));
-    auto mismatch = [&](int field, const std::string& shown) {  // field 0: whichever the reader stops at
-        return "Type mismatch: field " + (field ? std::to_string(field) : "*") + " of " + input_name + " is \"" +
-               shown + "\", not a number";
+    auto mismatch = [&](int field, const std::string& shown) {
+        return "Type mismatch: field " + std::to_string(field) + " of " + input_name + " is \"" + shown +
+               "\", not a number";
     };
+    std::string rest = valid.substr(valid.find(','));
     return {
-        {"missing input", "", 53, "File not found: opening " + input_name + ": *", Setup::NoInput},
+        {"missing input", "", 53,
+         "File not found: opening " + input_name + ": " + (test::windows() ? "*" : "No such file or directory"),
+         Setup::NoInput},
         {"input name is a directory", "", 75, "Path/File access error: " + input_name + " is a directory",
          Setup::InputIsDirectory},
         {"input missing, two in other cases", valid, 53,
@@ -180,34 +188,36 @@ std::vector<Hostile> common_cases(const std::string& input_name, const std::stri
         {"empty input", "", 62, "Input past end of file: " + input_name + " ends before field 1"},
         {"only blank lines", "\n \r\n\t\r\r\n", 62,
          "Input past end of file: " + input_name + " ends before field 1"},
-        {"a word for the first number", "seven" + valid.substr(valid.find(',')), 13,
+        {"a word for the first number", "seven" + rest, 13,
          "Type mismatch: field 1 of " + input_name + " is \"seven\", not a number"},
-        {"a quoted number with a blank", "\"7 \"" + valid.substr(valid.find(',')), 13,
+        {"a quoted number with a blank", "\"7 \"" + rest, 13,
          "Type mismatch: field 1 of " + input_name + " is \"7 \", not a number"},
-        {"a backslash in a field", "\\x41" + valid.substr(valid.find(',')), 13,
+        {"a backslash in a field", "\\x41" + rest, 13,
          "Type mismatch: field 1 of " + input_name + " is \"\\\\x41\", not a number"},
         {"UTF-16 cut in half", test::utf16(u"1,1") + "\x31", 13,
          "Type mismatch: " + input_name + " is UTF-16 that ends in the middle of a character"},
         {"UTF-16 with an unpaired surrogate", test::utf16(u"1,\xdc00,1,1"), 13,
          "Type mismatch: " + input_name + " is UTF-16 with an unpaired surrogate"},
-        {"the end-of-file mark cuts it short", valid.substr(0, valid.find(',')) + "\x1a" + valid.substr(valid.find(',')), 62,
+        {"the end-of-file mark cuts it short", valid.substr(0, valid.find(',')) + "\x1a" + rest, 62,
          "Input past end of file: " + input_name + " ends before field 2"},
-        {"beyond the Double range", "1e400" + valid.substr(valid.find(',')), 6,
+        {"beyond the Double range", "1e400" + rest, 6,
          "Overflow: field 1 of " + input_name + " is beyond the largest Double"},
-        {"below the Double range, negative", "-1e99999" + valid.substr(valid.find(',')), 6,
+        {"below the Double range, negative", "-1e99999" + rest, 6,
          "Overflow: field 1 of " + input_name + " is beyond the largest Double"},
-        {"inf", "inf" + valid.substr(valid.find(',')), 13, mismatch(1, "inf")},
-        {"nan", "nan" + valid.substr(valid.find(',')), 13, mismatch(1, "nan")},
-        {"Infinity", "-Infinity" + valid.substr(valid.find(',')), 13, mismatch(1, "-Infinity")},
-        {"hex", "0x1A" + valid.substr(valid.find(',')), 13, mismatch(1, "0x1A")},
-        {"locale decimal comma with semicolons", "1,5;2" + valid.substr(valid.find(',')), 13, mismatch(2, "5;2")},
-        {"digit grouping", "1'000" + valid.substr(valid.find(',')), 13, mismatch(1, "1'000")},
+        {"inf", "inf" + rest, 13, mismatch(1, "inf")},
+        {"nan", "nan" + rest, 13, mismatch(1, "nan")},
+        {"Infinity", "-Infinity" + rest, 13, mismatch(1, "-Infinity")},
+        {"hex", "0x1A" + rest, 13, mismatch(1, "0x1A")},
+        {"locale decimal comma with semicolons", "1,5;2" + rest, 13, mismatch(2, "5;2")},
+        {"digit grouping", "1'000" + rest, 13, mismatch(1, "1'000")},
         {"a 100 MB line of digits", std::string(1 << 20, '7'), 13,
          "Type mismatch: field 1 of " + input_name + " is longer than 1 MiB", Setup::Input, 0, 0, 100},
         {"a 2 MiB quoted field", "\"" + std::string(2 << 20, 'a') + "\"", 13,
          "Type mismatch: field 1 of " + input_name + " is longer than 1 MiB"},
         {"NUL bytes", std::string("\0\0\0,1,1,1", 9), 13, mismatch(1, "\\x00\\x00\\x00")},
-        {"binary garbage", garbage, 13, mismatch(0, "*")},
+        {"a word of 40 characters, shown whole", std::string(40, 'w') + rest, 13, mismatch(1, std::string(40, 'w'))},
+        {"a word of 41 characters, shown cut", std::string(41, 'w') + rest, 13,
+         mismatch(1, std::string(40, 'w') + "...")},
         {"result name is a directory", valid, 75, "Path/File access error: " + result_name + " is a directory",
          Setup::ResultIsDirectory},
         {"result name is a FIFO", valid, 75, "Path/File access error: " + result_name + " is not a regular file",
@@ -261,6 +271,7 @@ TEST(BadInput, Photo) {
         {"too few fields", "7,2.54,2.54", 62, "Input past end of file: PHOTO.DAT ends before field 4"},
         {"too few fields, line ends", "7\r\n2.54\r\n", 62, "Input past end of file: PHOTO.DAT ends before field 3"},
         {"a word for D", "7,2.54,2.54,dpi", 13, "Type mismatch: field 4 of PHOTO.DAT is \"dpi\", not a number"},
+        {"binary garbage", garbage(), 13, "Type mismatch: field 2 of PHOTO.DAT is \"\\x8f*...\", not a number"},
         {"X past the largest Double", "1e308,1,1,1", 6, "Overflow: product beyond the largest Double"},
         {"W times H past the largest Double", "7,1e300,1e300,1", 6, "Overflow: product beyond the largest Double"},
         {"a quotient past the largest Double", "7,1.7e308,1,1", 6, "Overflow: product beyond the largest Double"},
@@ -273,6 +284,8 @@ TEST(BadInput, Computer) {
         {"too few fields", "12,18", 62, "Input past end of file: computer.dat ends before field 3"},
         {"a word for Q", "12,x,1", 13, "Type mismatch: field 2 of computer.dat is \"x\", not a number"},
         {"a word for K", "12,18,k", 13, "Type mismatch: field 3 of computer.dat is \"k\", not a number"},
+        {"binary garbage", garbage(), 13,
+         "Type mismatch: field 3 of computer.dat is \"\\xf8\\xe7\\xd6\\xc5\\xb4\\xa3\\x92\\x81p_\\xce=\", not a number"},
         {"M beyond 32 bits", "3000000000,4000000000,1", 6, "Overflow: 3000000000 is beyond the 32-bit range"},
         {"M rounds past 32 bits", "2147483647.5,2147483648,1", 6,
          "Overflow: 2147483647.5 is beyond the 32-bit range"},
@@ -310,6 +323,7 @@ TEST(BadInput, Tallage) {
          "Overflow: 32767 - -32768 is beyond the 16-bit range"},
         {"a distance past 16 bits", "1,0,0,30000,30000", 6, "Overflow: 42426.4068711928 is beyond the 16-bit range"},
         {"a word for a coordinate", "1,0,0,a,1", 13, "Type mismatch: field 4 of tallage.dat is \"a\", not a number"},
+        {"binary garbage", garbage(), 13, "Type mismatch: field 2 of tallage.dat is \"\\x8f*...\", not a number"},
         {"too few pairs", "3,0,0,1,1", 62, "Input past end of file: tallage.dat ends before field 6"},
         {"a listing past a size limit", "1,0,0,3,4", 57, "Device I/O error: writing tallage.sol: File too large",
          Setup::SizeLimit, 1000},

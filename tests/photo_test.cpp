@@ -114,24 +114,35 @@ TEST(Photo, ResultThroughASymbolicLink) {
         bool earlier;        // the target holds an earlier result
         std::string input;   // empty: no PHOTO.DAT
         int status;
+        std::string says;    // the report, after "photo: run-time error <status>: "
         long size_limit = -1;
         bool planted = false;  // the link belongs to nobody, in a sticky world-writable directory
         bool planted_further = false;  // the link leads to one that nobody planted in a sticky directory
     } cases[] = {
-        {"to a file in another directory", "../out/kept.sol", true, "7,2.54,2.54,1000", 0},
-        {"to nowhere yet", "../out/new.sol", false, "7,2.54,2.54,1000", 0},
-        {"to a file, the input missing", "../out/kept.sol", true, "", 53},
-        {"to nowhere, the write failing", "../out/new.sol", false, "7,2.54,2.54,1000", 57, 1},
-        {"to a directory", "../out", false, "7,2.54,2.54,1000", 75},
-        {"to a device", "/dev/null", false, "7,2.54,2.54,1000", 75},
-        {"planted by another user", "../out/kept.sol", true, "7,2.54,2.54,1000", 70, -1, true},
-        {"to a link planted by another user", "../shared/next", true, "7,2.54,2.54,1000", 70, -1, false, true},
-        {"through a directory planted by another user", "../shared/to-out/kept.sol", true, "7,2.54,2.54,1000", 70, -1,
-         false, true},
-        {"to itself", "photo.sol", false, "7,2.54,2.54,1000", 75},
-        {"through a linked directory", "../to-out/kept.sol", true, "7,2.54,2.54,1000", 0},
-        {"through a linked directory and back", "../to-out/../out/kept.sol", true, "7,2.54,2.54,1000", 0},
-        {"to a name with a line end", "../out/a\nb/new.sol", false, "7,2.54,2.54,1000", 53},
+        {"to a file in another directory", "../out/kept.sol", true, "7,2.54,2.54,1000", 0, ""},
+        {"to nowhere yet", "../out/new.sol", false, "7,2.54,2.54,1000", 0, ""},
+        {"to a file, the input missing", "../out/kept.sol", true, "", 53,
+         "File not found: opening PHOTO.DAT: No such file or directory"},
+        {"to nowhere, the write failing", "../out/new.sol", false, "7,2.54,2.54,1000", 57,
+         "Device I/O error: writing photo.sol: File too large", 1},
+        {"to a directory", "../out", false, "7,2.54,2.54,1000", 75,
+         "Path/File access error: photo.sol leads to ../out, which is a directory"},
+        {"to a device", "/dev/null", false, "7,2.54,2.54,1000", 75,
+         "Path/File access error: photo.sol leads to /dev/null, which is not a regular file"},
+        {"planted by another user", "../out/kept.sol", true, "7,2.54,2.54,1000", 70,
+         "Permission denied: photo.sol is a link of another user in a shared directory; not followed", -1, true},
+        {"to a link planted by another user", "../shared/next", true, "7,2.54,2.54,1000", 70,
+         "Permission denied: photo.sol leads to ../shared/next, which is a link of another user in a shared directory; "
+         "not followed", -1, false, true},
+        {"through a directory planted by another user", "../shared/to-out/kept.sol", true, "7,2.54,2.54,1000", 70,
+         "Permission denied: photo.sol leads to ../shared/to-out, which is a link of another user in a shared "
+         "directory; not followed", -1, false, true},
+        {"to itself", "photo.sol", false, "7,2.54,2.54,1000", 75,
+         "Path/File access error: photo.sol leads through more than 40 links"},
+        {"through a linked directory", "../to-out/kept.sol", true, "7,2.54,2.54,1000", 0, ""},
+        {"through a linked directory and back", "../to-out/../out/kept.sol", true, "7,2.54,2.54,1000", 0, ""},
+        {"to a name with a line end", "../out/a\nb/new.sol", false, "7,2.54,2.54,1000", 53,
+         "File not found: opening photo.sol leads to ../out/a\\x0ab: No such file or directory"},
     };
     for (auto& c : cases) {
         if ((c.planted || c.planted_further) && ::geteuid() != 0) continue;  // only root can give a link away
@@ -163,7 +174,12 @@ TEST(Photo, ResultThroughASymbolicLink) {
         if (c.size_limit >= 0) options.file_size_limit = c.size_limit;
         test::RunResult r = test::run(photo, dir / "run", options);
         EXPECT_EQ(r.status, c.status) << r.err;
-        EXPECT_EQ(test::count_lines(r.err), c.status ? 1u : 0u) << r.err;  // one line, whatever the names hold
+        if (c.status) {  // one line, whatever the names hold
+            EXPECT_TRUE(test::is_line(r.err, "photo: run-time error " + std::to_string(c.status) + ": " + c.says))
+                << r.err;
+        } else {
+            EXPECT_EQ(r.err, "");
+        }
         char text[256] = {};
         EXPECT_EQ(::readlink((dir / "run/photo.sol").c_str(), text, sizeof text - 1), std::strlen(c.target));
         EXPECT_STREQ(text, c.target);  // the link stays as it was

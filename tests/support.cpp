@@ -79,7 +79,9 @@ std::vector<std::string> entries(const std::string& path) {
     return names;
 }
 
-RunResult run(const std::string& program, const std::string& dir, const RunOptions& options) {
+namespace {
+
+RunResult run_once(const std::string& program, const std::string& dir, const RunOptions& options) {
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     pid_t pid = fork();
@@ -192,6 +194,21 @@ RunResult run(const std::string& program, const std::string& dir, const RunOptio
     result.signalled = sent == options.signals.size();
     result.peak_kib = usage.ru_maxrss;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+// Wine, now and then, under load, fails to start a program at all: its client loses the Wine
+// server ("wine client error:0: recvmsg: Connection reset by peer"), or its loader gives up
+// ("ShellExecuteEx failed: Internal error"). The program never ran, and is started again.
+bool never_started(const RunResult& r) {
+    return r.err.rfind("wine client error:", 0) == 0 || r.err.find("ShellExecuteEx failed:") != std::string::npos;
+}
+
+}  // namespace
+
+RunResult run(const std::string& program, const std::string& dir, const RunOptions& options) {
+    RunResult result = run_once(program, dir, options);
+    for (int again = 0; again < 2 && never_started(result); ++again) result = run_once(program, dir, options);
     return result;
 }
 

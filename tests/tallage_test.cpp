@@ -80,6 +80,7 @@ TEST(Tallage, HandPickedPointFiles) {
         TallageRun r = run_tallage(c.input);
         if (c.sum > 32767 * 2) {  // 46339 is past 16 bits: that pair is the overflow error
             EXPECT_EQ(r.status, 6) << c.name;
+            EXPECT_EQ(r.err, "tallage: run-time error 6: Overflow: 46339.5357982792 is beyond the 16-bit range\n");
             continue;
         }
         EXPECT_EQ(r.status, 0) << c.name << r.err;
