@@ -62,8 +62,9 @@ if [ "$(id -u)" -eq 0 ]; then
   if ! apt-get install -y -qq --no-install-recommends "${options[@]}" "${missing[@]}" >>"$log" 2>&1; then
     cat "$log" >&2
     echo "install-deps: apt-get failed" >&2
-    [ -z "$pinned" ] || echo "install-deps: amd64 packages installed from the security archive may have no i386" \
-      "twin of their version without its i386 index; try again once the mirror has it" >&2
+    [ -z "$pinned" ] || echo "install-deps: packages installed earlier from the security archive have no i386" \
+      "twin of their version while its i386 index is missing; try again once the mirror has it (on a fresh" \
+      "system, install the windows extra with the rest at once: scripts/install-deps.sh package windows cross)" >&2
     exit 1
   fi
   echo "installed in $SECONDS s"
