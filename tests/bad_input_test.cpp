@@ -321,6 +321,8 @@ TEST(BadInput, Tallage) {
         {"a difference past 16 bits", "1,-20000,0,20000,0", 6, "Overflow: -20000 - 20000 is beyond the 16-bit range"},
         {"a difference past 16 bits, upward", "1,32767,0,-32768,0", 6,
          "Overflow: 32767 - -32768 is beyond the 16-bit range"},
+        {"a difference of y past 16 bits", "1,0,32767,0,-32768", 6,
+         "Overflow: 32767 - -32768 is beyond the 16-bit range"},
         {"a distance past 16 bits", "1,0,0,30000,30000", 6, "Overflow: 42426.4068711928 is beyond the 16-bit range"},
         {"a word for a coordinate", "1,0,0,a,1", 13, "Type mismatch: field 4 of tallage.dat is \"a\", not a number"},
         {"binary garbage", garbage(), 13, "Type mismatch: field 2 of tallage.dat is \"\\x8f*...\", not a number"},

@@ -77,6 +77,7 @@ INSTANTIATE_TEST_SUITE_P(
         SyntaxCase{"Utf8MarkSkipped", "\xef\xbb\xbf" "7,8", "7|8"},
         SyntaxCase{"Utf8MarkOnlyAtTheStart", "7,\xef\xbb\xbf" "8", "7|\"\xef\xbb\xbf" "8\""},
         SyntaxCase{"Utf8MarkAlone", "\xef\xbb\xbf", ""},
+        SyntaxCase{"Utf8MarkCutShortIsText", "\xef\xbb" "7,8", "\"\xef\xbb" "7\"|8"},
         SyntaxCase{"Utf16LittleEndian", test::utf16(u"7,2.54\r\n\"x\",1000\r\n"), "7|2.54|\"x\"|1000"},
         SyntaxCase{"Utf16BigEndian", test::utf16(u"7,2.54\n1000", false), "7|2.54|1000"},
         SyntaxCase{"Utf16BeyondAscii", test::utf16(u"\u00e9\u20ac,\xd83d\xde00,5"), "\"\xc3\xa9\xe2\x82\xac\"|\"\xf0\x9f\x98\x80\"|5"},
