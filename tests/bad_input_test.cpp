@@ -15,7 +15,7 @@
 
 namespace {
 
-enum class Setup { Input, NoInput, InputIsDirectory, InputInTwoOtherCases, InputIsDirectoryInOtherCase,
+enum class Setup { Input, NoInput, NoInputFrenchUser, InputIsDirectory, InputInTwoOtherCases, InputIsDirectoryInOtherCase,
                    ResultIsDirectory, ResultIsFifo, ReadOnlyDirectory, ReadOnlyResult, SizeLimit, Terminate, Quit,
                    IgnoredThenTerminate, ResultSyncFails, DirectorySyncFails };
 
@@ -74,7 +74,7 @@ void check(const Program& p, const Hostile& c) {
     } else if (c.setup == Setup::InputInTwoOtherCases) {
         dir.write(other_case(p.input), c.input);
         dir.write(other_case(p.input, true), c.input);
-    } else if (c.setup != Setup::NoInput) {
+    } else if (c.setup != Setup::NoInput && c.setup != Setup::NoInputFrenchUser) {
         std::string content;
         for (int i = 0; i < c.repeat; ++i) content += c.input;
         dir.write(p.input, content);
@@ -100,6 +100,7 @@ void check(const Program& p, const Hostile& c) {
         if (::geteuid() == 0 && !test::windows()) options.uid = 65534;
     }
     if (c.setup == Setup::SizeLimit) options.file_size_limit = c.limit;
+    if (c.setup == Setup::NoInputFrenchUser) options.environment = {"LANG=fr_FR.UTF-8", "LC_ALL=fr_FR.UTF-8"};
     if (c.setup == Setup::ResultSyncFails) options.failing_fsync = "file";  // before the new result replaces the earlier
     if (c.setup == Setup::DirectorySyncFails) options.failing_fsync = "directory";  // after it has
     bool read_by_another = false;
@@ -174,6 +175,11 @@ std::vector<Hostile> common_cases(const std::string& input_name, const std::stri
         {"missing input", "", 53,
          "File not found: opening " + input_name + ": " + (test::windows() ? "*" : "No such file or directory"),
          Setup::NoInput},
+        // The system's own words in the user's language, on Windows; the programs' in English.
+        {"missing input, a French user", "", 53,
+         "File not found: opening " + input_name + ": " +
+             (test::windows() ? "Fichier introuvable" : "No such file or directory"),
+         Setup::NoInputFrenchUser},
         {"input name is a directory", "", 75, "Path/File access error: " + input_name + " is a directory",
          Setup::InputIsDirectory},
         {"input missing, two in other cases", valid, 53,

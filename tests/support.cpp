@@ -116,6 +116,10 @@ RunResult run_once(const std::string& program, const std::string& dir, const Run
             const char* asan = std::getenv("ASAN_OPTIONS");
             setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":verify_asan_link_order=0").c_str(), 1);
         }
+        for (const std::string& setting : options.environment) {
+            std::size_t eq = setting.find('=');
+            setenv(setting.substr(0, eq).c_str(), setting.substr(eq + 1).c_str(), 1);
+        }
         // Whatever this process was given: a program must ignore these itself, or be ended by them.
         for (int sig : {SIGPIPE, SIGXFSZ}) signal(sig, SIG_DFL);
         if (options.file_size_limit) {

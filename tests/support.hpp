@@ -67,6 +67,7 @@ struct RunOptions {
     // shim preloaded into the program; POSIX only).
     std::string failing_fsync;
     std::vector<std::string> args;
+    std::vector<std::string> environment;  // NAME=value, set for the program
 };
 
 struct RunResult {
