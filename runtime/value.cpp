@@ -209,6 +209,36 @@ bool has_number_form(std::string_view t, bool& whole) {
     return i == n;
 }
 
+// Whether a number too large or too small for a Double lies beyond the largest one (else it is
+// nearer zero than the smallest): every such number is past 1e308 or under 1e-323, so the decimal
+// exponent of its first significant digit says which, whatever the number reader reported.
+bool beyond_largest_double(std::string_view t) {
+    std::size_t i = 0, n = t.size();
+    if (i < n && (t[i] == '+' || t[i] == '-')) ++i;
+    std::int64_t exponent = -1;  // of the first significant digit, before the written exponent
+    bool significant = false, fraction = false;
+    for (; i < n && t[i] != 'e' && t[i] != 'E'; ++i) {
+        if (t[i] == '.') {
+            fraction = true;
+        } else if (!fraction) {
+            if (t[i] != '0') significant = true;
+            if (significant) ++exponent;
+        } else if (!significant) {
+            if (t[i] != '0') significant = true;
+            else --exponent;
+        }
+    }
+    if (!significant) return false;  // a zero, however written
+    std::int64_t written = 0;
+    bool negative = false;
+    if (i < n) {
+        ++i;
+        if (i < n && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
+        for (; i < n; ++i) written = std::min<std::int64_t>(written * 10 + (t[i] - '0'), INT32_MAX);
+    }
+    return exponent + (negative ? -written : written) > 0;
+}
+
 }  // namespace
 
 Value parse_field(std::string_view text, std::string origin) {
@@ -223,14 +253,18 @@ Value parse_field(std::string_view text, std::string origin) {
             if (fits_32bit(v)) return Long(static_cast<std::int32_t>(v));
         }
     }
-    // fast_float rounds to the nearest Double whatever the number's length; a number past the
-    // largest Double is an infinity, one below the smallest a zero of its sign.
+    // fast_float rounds to the nearest Double whatever the number's length. Out of range, its
+    // versions differ (an infinity or a zero with no error, or an error with or without them), so
+    // the rule is settled here: past the largest Double is an overflow, nearer zero than the
+    // smallest is a zero of the number's sign.
     double d = 0.0;
     auto [end, ec] = fast_float::from_chars(digits.data(), digits.data() + digits.size(), d);
+    bool out_of_range = ec == std::errc::result_out_of_range || std::isinf(d);
+    if (out_of_range && beyond_largest_double(digits)) raise(Overflow, origin + " is beyond the largest Double");
+    if (out_of_range) return Double(text[0] == '-' ? -0.0 : 0.0);
     if (ec != std::errc{} || end != digits.data() + digits.size()) {
         return Value::string(std::string(text), std::move(origin));
     }
-    if (std::isinf(d)) raise(Overflow, origin + " is beyond the largest Double");
     return Double(d);
 }
 

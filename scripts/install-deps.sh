@@ -7,7 +7,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make libfast-float-dev libgtest-dev libbenchmark-dev libfltk1.3-dev libx11-dev
-          xvfb xdotool x11-utils hyperfine time clang libclang-rt-14-dev
+          xvfb xdotool x11-utils hyperfine time clang libclang-rt-dev
           man-db groff-base xfonts-base)
 for extra in "$@"; do
   case $extra in

@@ -224,6 +224,9 @@ TEST(FieldKinds, ByTheirForm) {
         {".5", Double(0.5)},
         {"5.", Double(5.0)},
         {"1e-400", Double(0.0)},
+        {"1000e-327", Double(0.0)},  // nearer zero than the smallest Double, by the digits before the exponent
+        {"3e-324", Double(4.9406564584124654e-324)},  // the smallest Double, not zero
+        {"0.001e311", Double(1e308)},
         {"abc", String("abc")},
         {"1,5", String("1,5")},
         {"0x10", String("0x10")},
@@ -244,9 +247,9 @@ TEST(FieldKinds, ByTheirForm) {
             EXPECT_EQ(v, c.expected) << c.text;
         }
     }
-    EXPECT_EQ(error_of([] { parse_field("1e309", "f"); }), Overflow);
-    EXPECT_EQ(error_of([] { parse_field("-1e99999999999999999999", "f"); }), Overflow);
-    EXPECT_EQ(error_of([] { parse_field("123456789e301", "f"); }), Overflow);
+    for (const char* t : {"1e309", "-1e99999999999999999999", "123456789e301", "0.01e311", "1.8e308"}) {
+        EXPECT_EQ(error_of([t] { parse_field(t, "f"); }), Overflow) << t;
+    }
     EXPECT_TRUE(std::signbit(parse_field("-1e-999", "f").as_double()));
 }
 
