@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: demo test setup build asan-test release-builds package package-test windows windows-zip cross-test fuzz bench bench-windows valgrind clean
+.PHONY: demo test setup build asan-test release-builds package package-test windows windows-zip cross-test fresh-test fuzz bench bench-windows valgrind clean
 
 # The demo says what it does step by step; the build's own output only if it fails.
 demo:
@@ -54,7 +54,10 @@ export WINEPREFIX := $(CURDIR)/build/wine
 # its last program, so that no test meets one that is just ending. The first start of Wine also
 # makes its prefix (~/.wine), which takes seconds: once, not in a test.
 WINE_SERVER = wineserver -k 2>/dev/null; wineserver -w; WINEDEBUG=-all wineserver -p30 </dev/null >/dev/null 2>&1 || true
-WINE_START = $(WINE) cmd /c exit </dev/null >/dev/null 2>&1; $(WINE_SERVER)
+# Wine's display drivers are X11's alone here: newer Wine tries Wayland too where X11 cannot be
+# had, and the Wayland client library then prints its complaints into the programs' standard error.
+WINE_START = $(WINE) cmd /c exit </dev/null >/dev/null 2>&1; \
+	$(WINE) reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11 /f </dev/null >/dev/null 2>&1; $(WINE_SERVER)
 # The build and the tests of one Windows preset. Each unit test is a Wine process of its own, and
 # Wine now and then fails to start one at all under load: such a test is run once more. The window
 # tests run in one process, on one X server, with a Wine server of their own: Wine's desktop stays
@@ -85,6 +88,13 @@ windows-zip: windows
 cross-test: setup build
 	scripts/install-deps.sh cross
 	JOBS=$(JOBS) scripts/cross-test.sh
+
+# The two opening commands of the README in a fresh minimal Debian root of RELEASE (debootstrap; as
+# root), as an ordinary user and as root, on a clone of this tree's HEAD; the root is removed after.
+RELEASE ?= trixie
+fresh-test:
+	scripts/install-deps.sh fresh
+	tests/fresh_root.sh $(RELEASE)
 
 # The fuzz target over the field reader and the Value operations, for FUZZ_SECONDS; a crash, a
 # leak or a sanitizer report fails it. Its corpus grows in build/fuzz/corpus from fuzz/corpus.

@@ -3,7 +3,8 @@
 # run as root, otherwise it prints the command to run. Named extras add what one more task needs:
 # `package` (the Debian package and lintian), `windows` (MinGW-w64 for 64-bit and 32-bit Windows,
 # and Wine with its 32-bit side, which are i386 packages), `cross` (Debian's cross compilers for
-# i386, arm64 and s390x, and qemu-user to run what they build).
+# i386, arm64 and s390x, and qemu-user to run what they build), `fresh` (debootstrap, to try the
+# opening commands in a fresh Debian root).
 set -euo pipefail
 
 packages=(cmake g++ make libfast-float-dev libgtest-dev libbenchmark-dev libfltk1.3-dev libx11-dev
@@ -14,7 +15,8 @@ for extra in "$@"; do
     package) packages+=(build-essential dpkg-dev debhelper lintian binutils) ;;
     windows) packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386 googletest zip) ;;
     cross) packages+=(g++-i686-linux-gnu g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user) ;;
-    *) echo "install-deps: no such extra: $extra (package, windows, cross)" >&2; exit 2 ;;
+    fresh) packages+=(debootstrap) ;;
+    *) echo "install-deps: no such extra: $extra (package, windows, cross, fresh)" >&2; exit 2 ;;
   esac
 done
 
