@@ -54,13 +54,15 @@ int number_after(const std::string& text, const std::string& label) {
 }
 
 // The display's dots per inch, under Wine (its LogPixels setting), for the programs started after.
+// Newer Wine reads it once, as its server starts: the server is started anew, kept as the Makefile
+// keeps it.
 struct Dpi {
     explicit Dpi(int dpi) { set(dpi); }
     ~Dpi() { set(96); }
     static void set(int dpi) {
         x->shell(std::string(std::getenv("TRIO_TEST_WRAPPER")) +
                  " reg add 'HKCU\\Control Panel\\Desktop' /v LogPixels /t REG_DWORD /d " + std::to_string(dpi) +
-                 " /f </dev/null");
+                 " /f </dev/null; wineserver -k; wineserver -w; wineserver -p30 </dev/null >/dev/null 2>&1");
     }
 };
 
