@@ -8,7 +8,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make libfast-float-dev libgtest-dev libbenchmark-dev libfltk1.3-dev libx11-dev
-          xvfb xdotool x11-utils hyperfine time clang libclang-rt-dev
+          xvfb xdotool x11-utils hyperfine time python3 clang libclang-rt-dev
           man-db groff-base xfonts-base)
 for extra in "$@"; do
   case $extra in

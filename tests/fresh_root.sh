@@ -22,7 +22,7 @@ binds=(proc sys dev dev/pts)
 cleanup() {
   local i
   for ((i = ${#binds[@]} - 1; i >= 0; i--)); do
-    mountpoint -q "$root/${binds[i]}" && umount "$root/${binds[i]}" || umount -l "$root/${binds[i]}" 2>/dev/null || true
+    if mountpoint -q "$root/${binds[i]}"; then umount "$root/${binds[i]}" || umount -l "$root/${binds[i]}" || true; fi
   done
   # Removed only once nothing of the host is bound into it: a bound /dev removed is the host's.
   if grep -q " $root/" /proc/mounts; then
