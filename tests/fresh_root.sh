@@ -13,7 +13,7 @@ command -v debootstrap >/dev/null || { echo "fresh root: debootstrap is missing 
 
 # The mirror this machine's apt uses, else Debian's own.
 mirror=$(sed -n 's/^URIs: *\([^ ]*\/debian\)$/\1/p; s/^deb \([^ ]*\/debian\) .*/\1/p' \
-  /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/null | head -n 1)
+  /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/null | head -n 1 || true)
 mirror=${mirror:-http://deb.debian.org/debian}
 
 root=$(mktemp -d "${TMPDIR:-/var/tmp}/trio-$release.XXXXXX")
