@@ -109,9 +109,10 @@ RunResult run_once(const std::string& program, const std::string& dir, const Run
         } else {
             setenv("DISPLAY", options.display.c_str(), 1);
         }
-        if (!options.failing_fsync.empty()) {
+        if (!options.failing_fsync.empty() || options.no_unnamed_files) {
             setenv("LD_PRELOAD", TRIO_FAIL_FSYNC_SHIM, 1);
-            setenv("TRIO_FAIL_FSYNC", options.failing_fsync.c_str(), 1);
+            if (!options.failing_fsync.empty()) setenv("TRIO_FAIL_FSYNC", options.failing_fsync.c_str(), 1);
+            if (options.no_unnamed_files) setenv("TRIO_NO_TMPFILE", "1", 1);
             // The sanitizers' runtime wants to come first, and now comes after the shim.
             const char* asan = std::getenv("ASAN_OPTIONS");
             setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":verify_asan_link_order=0").c_str(), 1);
@@ -126,6 +127,12 @@ RunResult run_once(const std::string& program, const std::string& dir, const Run
             rlimit lim{static_cast<rlim_t>(*options.file_size_limit), static_cast<rlim_t>(*options.file_size_limit)};
             setrlimit(RLIMIT_FSIZE, &lim);
         }
+        if (options.open_files_limit) {
+            rlimit lim{static_cast<rlim_t>(*options.open_files_limit), static_cast<rlim_t>(*options.open_files_limit)};
+            setrlimit(RLIMIT_NOFILE, &lim);
+        }
+        rlimit no_core{0, 0};  // a program ended by a fault leaves no core file among the results
+        setrlimit(RLIMIT_CORE, &no_core);
         for (int sig : options.ignored_signals) signal(sig, SIG_IGN);
         for (int fd : options.closed_fds) ::close(fd);
         if (options.uid && (setgid(*options.uid) != 0 || setuid(*options.uid) != 0)) _exit(126);
@@ -214,6 +221,12 @@ RunResult run(const std::string& program, const std::string& dir, const RunOptio
     RunResult result = run_once(program, dir, options);
     for (int again = 0; again < 2 && never_started(result); ++again) result = run_once(program, dir, options);
     return result;
+}
+
+bool unnamed_files(const std::string& dir) {
+    int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY, 0600);
+    if (fd >= 0) ::close(fd);
+    return fd >= 0;
 }
 
 bool opens_as(uid_t uid, const std::string& path) {
