@@ -455,4 +455,29 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
     }
 }
 
+// The earlier result's mode is taken as it stands when the new result replaces it: changed while
+// a long listing is written, the change holds.
+TEST(BadInput, ModeChangedDuringTheRunHolds) {
+    if (test::windows() || !test::native()) GTEST_SKIP() << "POSIX modes, and a shim built for this machine";
+    test::TempDir dir;
+    dir.write("computer.dat", "0,0,-5000000");
+    dir.write("computer.sol", earlier);
+    ::chmod((dir / "computer.sol").c_str(), 0644);
+    test::RunOptions options;
+    options.no_unnamed_files = true;  // so that the temporary shows once the listing is under way
+    options.signals = {SIGCONT};      // which ends nothing: only the moment of the change matters
+    options.signal_when = [&] {
+        if (dir.entries().size() < 3) return false;
+        ::chmod((dir / "computer.sol").c_str(), 0600);
+        return true;
+    };
+    test::RunResult r = test::run(test::bin("computer"), dir.path(), options);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.signalled);
+    struct stat st {};
+    ::stat((dir / "computer.sol").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"computer.dat", "computer.sol"}));
+}
+
 }  // namespace
