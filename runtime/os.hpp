@@ -90,6 +90,8 @@ void remove_now(const char* path) noexcept;
 
 // ---- The display
 
+// Whether the user asked for the window and the box to be shown (on Linux, DISPLAY is set).
+bool display_wanted();
 // The window and the box, or null where nothing can be shown (with a one-line reason in why);
 // lost(status) ends the program should the display go away while something is shown.
 const DisplayModule* open_display(std::string& why, void (*lost)(int status));

@@ -589,6 +589,55 @@ bool sync_directory(const ResultPlace& place, std::string& why) {
 
 void remove_now(const char* path) noexcept { ::unlink(path); }
 
+namespace {
+
+// Why the module file at its real path (links resolved) is not to be run, or empty where it may
+// be: it is root's or the runner's and no one else can write it; so is the folder it is in; and
+// so is every folder above, up to /, but that one others can write may be sticky (as /tmp is),
+// as no one can rename or remove what is not theirs there. Anyone else could put code of theirs
+// in its place and have it run as the runner (as OpenSSH holds the files it trusts).
+std::string distrusted(const std::string& real) {
+    uid_t me = ::geteuid();
+    struct stat st {};
+    auto whose = [&](const std::string& path, bool own_folder) -> std::string {
+        if (st.st_uid != 0 && st.st_uid != me) return escaped(path) + " is another user's";
+        if ((st.st_mode & (S_IWGRP | S_IWOTH)) && (own_folder || !(st.st_mode & S_ISVTX)))
+            return escaped(path) + " can be written by others";
+        return "";
+    };
+    if (::stat(real.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return escaped(real) + " is not a regular file";
+    std::string why = whose(real, true);
+    for (std::string dir = real; why.empty() && dir != "/";) {
+        bool own_folder = dir == real;
+        dir = directory_of(dir);
+        if (::stat(dir.c_str(), &st) != 0) return system_error("examining " + escaped(dir), errno);
+        why = whose(dir, own_folder);
+    }
+    return why;
+}
+
+// What the window system said, on one line: each run of blanks and line ends one space.
+std::string one_line(const char* said) {
+    std::string line;
+    for (const char* c = said; *c; ++c) {
+        bool blank = *c == ' ' || *c == '\t' || *c == '\n' || *c == '\r';
+        if (!blank) {
+            line += *c;
+        } else if (!line.empty() && line.back() != ' ') {
+            line += ' ';
+        }
+    }
+    if (!line.empty() && line.back() == ' ') line.pop_back();
+    return line;
+}
+
+}  // namespace
+
+bool display_wanted() {
+    const char* name = std::getenv("DISPLAY");
+    return name && *name;
+}
+
 const DisplayModule* open_display(std::string& why, void (*lost)(int)) {
     const char* name = std::getenv("DISPLAY");
     if (!name || !*name) {
@@ -601,23 +650,32 @@ const DisplayModule* open_display(std::string& why, void (*lost)(int)) {
     }
     // Code is loaded from absolute, installed places only, never from the data folder: beside the
     // program (the build tree) or in the library directory beside it, where the system tells where
-    // the program is; and in the directory it was installed for.
+    // the program is; and in the directory it was installed for. A place where someone else could
+    // have put the module is passed over.
     std::string dir = program_directory();
     std::vector<std::string> places = {TRIO_MODULE_FULL_DIR};
     if (!dir.empty()) places.insert(places.begin(), {dir, dir + "/" + TRIO_MODULE_DIR});
     void* lib = nullptr;
+    std::string refused;
     for (const std::string& place : places) {
-        if (place[0] != '/') continue;
-        lib = ::dlopen((place + "/" + display_module_file).c_str(), RTLD_NOW | RTLD_LOCAL);
+        char real[PATH_MAX];
+        if (place[0] != '/' || !::realpath((place + "/" + display_module_file).c_str(), real)) continue;
+        std::string why_not = distrusted(real);
+        if (why_not.empty()) lib = ::dlopen(real, RTLD_NOW | RTLD_LOCAL);
         if (lib) break;
+        if (!why_not.empty() && refused.empty())
+            refused = "the display module " + escaped(real) + " is not used: " + why_not;
     }
     auto entry = lib ? reinterpret_cast<const DisplayModule* (*)()>(::dlsym(lib, display_module_entry)) : nullptr;
     if (!entry) {
-        why = std::string("the display module ") + display_module_file + " cannot be loaded";
+        why = !lib && !refused.empty() ? refused
+                                       : std::string("the display module ") + display_module_file + " cannot be loaded";
         return nullptr;
     }
-    if (!entry()->open_display(lost)) {
-        why = "no display can be opened at " + escaped(name);
+    char said[512];
+    if (!entry()->open_display(lost, said, sizeof said)) {
+        std::string told = one_line(said);
+        why = "no display can be opened at " + escaped(name) + (told.empty() ? "" : " (" + escaped(told) + ")");
         return nullptr;
     }
     return entry();

@@ -296,6 +296,8 @@ void remove_now(const char* path) noexcept {
     }
 }
 
+bool display_wanted() { return true; }
+
 // Nothing takes the desktop away while the box or the window waits.
 const DisplayModule* open_display(std::string&, void (*)(int)) { return &win32_display(); }
 
