@@ -187,6 +187,7 @@ void catch_stops(void (*on_stop)(const char*)) {
     struct sigaction stop {};
     stop.sa_handler = on_stop_signal;
     stop.sa_mask = stop_set();  // one stop at a time
+    stop.sa_flags = SA_ONSTACK;  // a fault of a stack that has run out, where there is another to run on
     auto take = [&](int sig, bool fault) {
         struct sigaction was {};
         if (::sigaction(sig, nullptr, &was) != 0 || was.sa_handler == SIG_IGN) return;  // as nohup wants
