@@ -673,8 +673,15 @@ const DisplayModule* open_display(std::string& why, void (*lost)(int)) {
                                        : std::string("the display module ") + display_module_file + " cannot be loaded";
         return nullptr;
     }
+    // Standard error is the module's pipe while it connects: a stop then waits (a few seconds at
+    // most, as SIGALRM keeps the deadline), so that its line is seen.
     char said[512];
-    if (!entry()->open_display(lost, said, sizeof said)) {
+    sigset_t held = stop_set(), was;
+    sigdelset(&held, SIGALRM);
+    ::sigprocmask(SIG_BLOCK, &held, &was);
+    int opened = entry()->open_display(lost, said, sizeof said);
+    ::sigprocmask(SIG_SETMASK, &was, nullptr);
+    if (!opened) {
         std::string told = one_line(said);
         why = "no display can be opened at " + escaped(name) + (told.empty() ? "" : " (" + escaped(told) + ")");
         return nullptr;
