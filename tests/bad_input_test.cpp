@@ -71,6 +71,8 @@ void check(const Program& p, const Hostile& c) {
     if (test::windows() && posix_only(c.setup)) return;
     bool preloaded = c.setup == Setup::ResultSyncFails || c.setup == Setup::DirectorySyncFails || c.named;
     if (preloaded && !test::native()) return;  // the shim is built for this machine
+    // The sanitizers' runtime, qemu or a loader need descriptors of their own.
+    if (c.setup == Setup::FewDescriptors && (test::sanitized || std::getenv("TRIO_TEST_WRAPPER"))) return;
     SCOPED_TRACE(std::string(p.name) + ": " + c.name);
     test::TempDir dir;
     if (c.setup == Setup::InputIsDirectory || c.setup == Setup::InputIsDirectoryInOtherCase) {
@@ -127,6 +129,7 @@ void check(const Program& p, const Hostile& c) {
         ::chmod((dir / p.result).c_str(), 0600);
         // An unnamed file shows nowhere while it is written: the listing is under way by then.
         bool unnamed = !c.named && test::unnamed_files(dir.path());
+        if (c.signal == SIGKILL && !unnamed) return;  // a named temporary cannot be taken back then
         options.signal_when = [&, unnamed] {
             if (unnamed) return true;
             auto now = dir.entries();
