@@ -399,8 +399,12 @@ ResultPlace resolve_result(const std::string& name) {
             continue;
         }
         bool last = todo.empty();
-        // The entry itself, link or not, without opening what it is (a FIFO would wait).
-        Descriptor entry(::openat(at.fd, part.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        // The entry itself, link or not, without opening what it is (a FIFO would wait). One in /
+        // by its absolute path, as an emulator that gives a program a root of its own for its
+        // libraries (qemu-user's -L) still finds the system's own there.
+        const int flags = O_PATH | O_NOFOLLOW | O_CLOEXEC;
+        Descriptor entry(walk.absolute && walk.parts.empty() ? ::open(("/" + part).c_str(), flags)
+                                                             : ::openat(at.fd, part.c_str(), flags));
         struct stat st {};
         if (entry.fd < 0 || ::fstat(entry.fd, &st) != 0) {
             int err = errno;

@@ -229,6 +229,23 @@ bool unnamed_files(const std::string& dir) {
     return fd >= 0;
 }
 
+bool unnamed_file_open_in(const std::string& dir) {
+    // The system shows such a file, among a process's descriptors, as "<dir>/#<inode> (deleted)".
+    const std::string prefix = dir + "/#", suffix = " (deleted)";
+    for (const std::string& pid : entries("/proc")) {
+        if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        for (const std::string& fd : entries("/proc/" + pid + "/fd")) {
+            char target[4096];
+            ssize_t n = ::readlink(("/proc/" + pid + "/fd/" + fd).c_str(), target, sizeof target);
+            std::string_view t(target, n > 0 ? static_cast<std::size_t>(n) : 0);
+            if (t.size() > prefix.size() + suffix.size() && t.substr(0, prefix.size()) == prefix &&
+                t.substr(t.size() - suffix.size()) == suffix)
+                return true;
+        }
+    }
+    return false;
+}
+
 bool opens_as(uid_t uid, const std::string& path) {
     pid_t pid = fork();
     if (pid == 0) {

@@ -92,6 +92,8 @@ std::vector<std::string> entries(const std::string& path);
 // Whether the file system of the directory has unnamed files (O_TMPFILE), which the programs
 // write their results to, so that no temporary name shows while they write.
 bool unnamed_files(const std::string& dir);
+// Whether some process has an unnamed file of that directory open (a program writing its result).
+bool unnamed_file_open_in(const std::string& dir);
 
 // Whether the user uid can open the file for reading (tried in a process of that user).
 bool opens_as(uid_t uid, const std::string& path);
