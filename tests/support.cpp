@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -135,7 +136,9 @@ RunResult run_once(const std::string& program, const std::string& dir, const Run
         setrlimit(RLIMIT_CORE, &no_core);
         for (int sig : options.ignored_signals) signal(sig, SIG_IGN);
         for (int fd : options.closed_fds) ::close(fd);
-        if (options.uid && (setgid(*options.uid) != 0 || setuid(*options.uid) != 0)) _exit(126);
+        // The other user alone, without the groups of the user running the tests (root's, say).
+        if (options.uid && (setgroups(0, nullptr) != 0 || setgid(*options.uid) != 0 || setuid(*options.uid) != 0))
+            _exit(126);
         std::vector<std::string> words;
         if (const char* wrapper = std::getenv("TRIO_TEST_WRAPPER")) {
             std::istringstream in(wrapper);
@@ -249,7 +252,7 @@ bool unnamed_file_open_in(const std::string& dir) {
 bool opens_as(uid_t uid, const std::string& path) {
     pid_t pid = fork();
     if (pid == 0) {
-        if (setgid(uid) != 0 || setuid(uid) != 0) _exit(2);
+        if (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0) _exit(2);
         _exit(::open(path.c_str(), O_RDONLY) >= 0 ? 0 : 1);
     }
     int status = 0;
