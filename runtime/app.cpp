@@ -69,7 +69,11 @@ void message_box(std::string_view prompt) {
     commit_results();
     std::string text(prompt);
     showing = "the box";
-    const DisplayModule* d = display(nullptr);
+    const char* why = nullptr;
+    const DisplayModule* d = display(&why);
+    // Asked for and not to be had, the box is missed: one line says why, as for the window.
+    if (!d && os::display_wanted())
+        os::write_standard(os::Stream::Error, std::string(program_name) + ": " + why + "; the box is not shown\n");
     if (!d || !d->message_box(program_name, text.c_str(), BoxLook::information, 0)) {
         // The prompt is the box's stand-in: losing it is a failed write like any other.
         std::string why;

@@ -4,10 +4,14 @@
 #include <FL/Fl_Window.H>
 #include <FL/fl_ask.H>
 #include <FL/x.H>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <initializer_list>
 
 #include "display.hpp"
 
@@ -69,14 +73,55 @@ int on_display_lost(Display*) {
     _exit(status_if_lost);
 }
 
+// What the X library prints while it connects (why the server refused, in the server's words,
+// any bytes it likes) is the runtime's to report, on one line and escaped: standard error goes to
+// a pipe meanwhile, which takes what fits and drops the rest rather than hold the library.
+class Captured {
+  public:
+    Captured() {
+        if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) return;
+        saved_ = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+        if (saved_ < 0 || ::dup2(pipe_[1], STDERR_FILENO) < 0) return;
+        capturing_ = true;
+    }
+    bool capturing() const { return capturing_; }
+    // Standard error back as it was, and what was written to it meanwhile.
+    void end(char* said, int room) {
+        std::fflush(stderr);
+        if (capturing_) ::dup2(saved_, STDERR_FILENO);
+        capturing_ = false;
+        ssize_t n = room > 0 && pipe_[0] >= 0 ? ::read(pipe_[0], said, static_cast<std::size_t>(room - 1)) : -1;
+        if (room > 0) said[n > 0 ? n : 0] = '\0';
+    }
+    ~Captured() {
+        if (capturing_) ::dup2(saved_, STDERR_FILENO);
+        for (int fd : {pipe_[0], pipe_[1], saved_})
+            if (fd >= 0) ::close(fd);
+    }
+    Captured(const Captured&) = delete;
+    Captured& operator=(const Captured&) = delete;
+
+  private:
+    int pipe_[2] = {-1, -1};
+    int saved_ = -1;
+    bool capturing_ = false;
+};
+
 // Probes the display before FLTK touches it: FLTK ends the process when it cannot open one, and
 // says so in its own words when the display goes away later.
-int open_display(void (*on_lost)(int)) {
+int open_display(void (*on_lost)(int), char* said, int room) {
     Display* d = nullptr;
-    for (int fd = 0; fd < max_fds; ++fd) socket_before[fd] = is_socket(fd);
+    if (room > 0) said[0] = '\0';
     {
-        Deadline deadline;
-        d = XOpenDisplay(nullptr);
+        Captured captured;
+        // With no descriptor to spare for that, the library would speak to the terminal itself.
+        if (!captured.capturing()) return 0;
+        for (int fd = 0; fd < max_fds; ++fd) socket_before[fd] = is_socket(fd);
+        {
+            Deadline deadline;
+            d = XOpenDisplay(nullptr);
+        }
+        captured.end(said, room);
     }
     if (!d) return 0;
     x_connection = ConnectionNumber(d);

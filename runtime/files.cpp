@@ -28,10 +28,15 @@ struct HoldStops {
 class OutputFile {
   public:
     OutputFile(int number, std::string name) : number_(number), name_(std::move(name)) {
-        place_ = os::resolve_result(name_);
         buffer_.reserve(64 * 1024);  // before the file: nothing after it may throw
-        HoldStops hold;  // no file is made without being noted
-        file_ = os::create_beside(place_, temporaries[number_], max_path, name_);
+        place_ = os::resolve_result(name_);
+        try {
+            HoldStops hold;  // no file is made without being noted
+            file_ = os::create_beside(place_, temporaries[number_], max_path, name_);
+        } catch (...) {
+            os::close(place_.directory);
+            throw;
+        }
     }
 
     void write(std::string_view text) {
@@ -47,23 +52,22 @@ class OutputFile {
         buffer_.swap(data);
     }
 
-    // The result complete under its own name, with the earlier one's owner and mode, synced
-    // before it is moved there so that a power loss leaves the earlier result or this one, whole;
-    // later writes go on in place.
+    // The result complete under its own name, synced before it is moved there so that a power
+    // loss leaves the earlier result or this one, whole, and given the earlier one's owner and mode
+    // as they stand at the move; later writes go on in place.
     void commit() {
         flush();
         if (committed_) return;
-        os::settle(file_, place_);
         os::sync(file_, name_);
         {
             HoldStops hold;
-            os::replace(temporaries[number_], place_.path, name_);
+            os::replace(file_, temporaries[number_], max_path, place_, name_);
             committed_ = true;
             temporaries[number_][0] = '\0';
         }
         // Past the move there is no going back to the earlier result: say what is true.
         std::string why;
-        if (!os::sync_directory(place_.path, why))
+        if (!os::sync_directory(place_, why))
             raise(DeviceIO, escaped(name_) + " is in place, but the system could not confirm it is on the disk (" +
                                 "syncing its directory: " + why + ")");
     }
@@ -72,11 +76,15 @@ class OutputFile {
         commit();
         os::close(file_);
         file_ = os::no_file;
+        os::close(place_.directory);
+        place_.directory = os::no_file;
     }
 
     void abandon() noexcept {
         os::close(file_);
         file_ = os::no_file;
+        os::close(place_.directory);
+        place_.directory = os::no_file;
         if (!committed_ && temporaries[number_][0]) os::remove_now(temporaries[number_]);
         temporaries[number_][0] = '\0';
     }
@@ -127,9 +135,10 @@ OutputFile& writer(int number) {
 
 void open_input(int number, const std::string& name) {
     Slot& s = free_slot(number);
-    os::File file = os::open_input(name);
+    std::string read_as;  // the file's own name, which reports about it give
+    os::File file = os::open_input(name, read_as);
     try {
-        s.reader = std::make_unique<FieldReader>(file, name);
+        s.reader = std::make_unique<FieldReader>(file, read_as);
     } catch (...) {
         os::close(file);
         throw;

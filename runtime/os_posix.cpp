@@ -10,9 +10,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <utility>
 #include <vector>
 
 #include "display.hpp"
@@ -67,12 +69,72 @@ std::string directory_of(const std::string& path) {
 void (*stop_callback)(const char*) = nullptr;
 sigset_t held_mask;
 
+// Every signal whose default is to end the process is a stop, but the two made failed writes
+// (SIGPIPE, SIGXFSZ) and SIGKILL, which cannot be caught; each removes the temporaries and says so
+// as SIGTERM does. A fault of the program's own (or one sent as if it were) then goes on to the
+// action it had before, a core dump or the sanitizers' report.
+struct Stop {
+    int sig;
+    const char* how;
+    bool fault = false;
+};
+const Stop stops[] = {
+    {SIGINT, "interrupted (SIGINT)"},
+    {SIGTERM, "terminated (SIGTERM)"},
+    {SIGHUP, "hung up (SIGHUP)"},
+    {SIGQUIT, "quit (SIGQUIT)"},
+    {SIGALRM, "alarm clock (SIGALRM)"},
+    {SIGUSR1, "user signal 1 (SIGUSR1)"},
+    {SIGUSR2, "user signal 2 (SIGUSR2)"},
+    {SIGVTALRM, "virtual timer expired (SIGVTALRM)"},
+    {SIGPROF, "profiling timer expired (SIGPROF)"},
+    {SIGXCPU, "CPU time limit exceeded (SIGXCPU)"},
+#ifdef SIGPOLL
+    {SIGPOLL, "I/O possible (SIGPOLL)"},
+#endif
+#ifdef SIGPWR
+    {SIGPWR, "power failure (SIGPWR)"},
+#endif
+#ifdef SIGSTKFLT
+    {SIGSTKFLT, "stack fault (SIGSTKFLT)"},
+#endif
+    {SIGABRT, "aborted (SIGABRT)", true},
+    {SIGBUS, "bus error (SIGBUS)", true},
+    {SIGFPE, "arithmetic exception (SIGFPE)", true},
+    {SIGILL, "illegal instruction (SIGILL)", true},
+    {SIGSEGV, "segmentation fault (SIGSEGV)", true},
+    {SIGSYS, "bad system call (SIGSYS)", true},
+    {SIGTRAP, "trace trap (SIGTRAP)", true},
+};
+
+// The real-time signals end the process too; their words are made once, before any can arrive.
+constexpr int max_realtime = 64;
+char realtime_how[max_realtime][40];
+
+struct sigaction before_faults[NSIG];
+
+// The stops that are held back and taken one at a time: all but the faults.
+sigset_t stop_set() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const Stop& stop : stops)
+        if (!stop.fault) sigaddset(&set, stop.sig);
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX && sig - SIGRTMIN < max_realtime; ++sig) sigaddset(&set, sig);
+    return set;
+}
+
 extern "C" void on_stop_signal(int sig) {
-    const char* how = sig == SIGINT    ? "interrupted (SIGINT)"
-                      : sig == SIGTERM ? "terminated (SIGTERM)"
-                      : sig == SIGQUIT ? "quit (SIGQUIT)"
-                                       : "hung up (SIGHUP)";
+    const char* how = "stopped by a signal";
+    bool fault = false;
+    for (const Stop& stop : stops)
+        if (stop.sig == sig) how = stop.how, fault = stop.fault;
+    if (sig >= SIGRTMIN && sig <= SIGRTMAX && sig - SIGRTMIN < max_realtime) how = realtime_how[sig - SIGRTMIN];
     if (stop_callback) stop_callback(how);
+    if (fault) {  // delivered again once this returns, to what it had before
+        ::sigaction(sig, &before_faults[sig], nullptr);
+        ::raise(sig);
+        return;
+    }
     _exit(128 + sig);
 }
 
@@ -120,24 +182,27 @@ const std::string_view line_end = "\n";
 
 void catch_stops(void (*on_stop)(const char*)) {
     stop_callback = on_stop;
+    for (int n = 0; n < max_realtime; ++n)
+        std::snprintf(realtime_how[n], sizeof realtime_how[n], "real-time signal %d (SIGRTMIN+%d)", n, n);
     struct sigaction stop {};
     stop.sa_handler = on_stop_signal;
-    sigemptyset(&stop.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&stop.sa_mask, sig);  // one stop at a time
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    stop.sa_mask = stop_set();  // one stop at a time
+    stop.sa_flags = SA_ONSTACK;  // a fault of a stack that has run out, where there is another to run on
+    auto take = [&](int sig, bool fault) {
         struct sigaction was {};
-        if (::sigaction(sig, nullptr, &was) == 0 && was.sa_handler == SIG_IGN) continue;  // as nohup wants
+        if (::sigaction(sig, nullptr, &was) != 0 || was.sa_handler == SIG_IGN) return;  // as nohup wants
+        if (fault) before_faults[sig] = was;
         ::sigaction(sig, &stop, nullptr);
-    }
+    };
+    for (const Stop& s : stops) take(s.sig, s.fault);
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX && sig - SIGRTMIN < max_realtime; ++sig) take(sig, false);
     ::signal(SIGXFSZ, SIG_IGN);
     ::signal(SIGPIPE, SIG_IGN);
 }
 
 void hold_stops() {
-    sigset_t stops;
-    sigemptyset(&stops);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&stops, sig);
-    ::sigprocmask(SIG_BLOCK, &stops, &held_mask);
+    sigset_t set = stop_set();
+    ::sigprocmask(SIG_BLOCK, &set, &held_mask);
 }
 
 void release_stops() { ::sigprocmask(SIG_SETMASK, &held_mask, nullptr); }
@@ -169,10 +234,14 @@ std::vector<std::string> names_differing_in_case(const std::string& name) {
 }  // namespace
 
 // A file copied from Windows keeps the case it had there, where PHOTO.DAT and photo.dat name
-// the same file: where the exact name is missing, the one file whose name differs from it only
-// in case is read instead. Between two or more there is no telling which was meant.
-File open_input(const std::string& name) {
+// the same file: where the exact name is missing (or is a link that leads nowhere), the one file
+// whose name differs from it only in case is read instead. Between two or more there is no
+// telling which was meant. Only a regular file is taken for the one meant: a FIFO or a device
+// that merely has a similar name is not opened at all, lest the open wait for a writer or set a
+// device going.
+File open_input(const std::string& name, std::string& read_as) {
     std::string what = escaped(name);  // the file opened, as reports name it
+    read_as = name;
     int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT) {
         std::vector<std::string> others = names_differing_in_case(name);
@@ -183,8 +252,22 @@ File open_input(const std::string& name) {
                                     " files differ from it only in case: " + list);
         }
         if (others.size() == 1) {
+            read_as = others[0];
             what = escaped(others[0]) + " (for " + escaped(name) + ")";
-            fd = ::open(others[0].c_str(), O_RDONLY | O_CLOEXEC);
+            auto refuse_unless_regular = [&](const struct stat& st) {
+                if (S_ISDIR(st.st_mode)) raise(PathFileAccess, what + " is a directory");
+                if (!S_ISREG(st.st_mode)) raise(PathFileAccess, what + " is not a regular file");
+            };
+            struct stat st {};
+            if (::stat(others[0].c_str(), &st) == 0) refuse_unless_regular(st);
+            // Should it have been swapped for something else since, the open still does not wait.
+            fd = ::open(others[0].c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+                ::close(fd);
+                refuse_unless_regular(st);
+                raise(PathFileAccess, what + " is not a regular file");
+            }
+            if (fd >= 0) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         } else {
             errno = ENOENT;
         }
@@ -253,70 +336,122 @@ constexpr int max_links = SYMLOOP_MAX;
 constexpr int max_links = 40;  // as Linux itself follows at most
 #endif
 
+// A descriptor closed at the end of its scope, unless it is handed on.
+struct Descriptor {
+    int fd = -1;
+    explicit Descriptor(int fd_) : fd(fd_) {}
+    ~Descriptor() { reset(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    void reset(int other = -1) {
+        if (fd >= 0) ::close(fd);
+        fd = other;
+    }
+    int release() { return std::exchange(fd, -1); }
+};
+
+// Whether no one but the runner (and root) could have planted the link or changed it: it is
+// theirs, or it stands in a directory of theirs that no one else can write. A group's directory,
+// sticky or not, and another user's own are others'. (The system's own guard, protected_symlinks,
+// never sees the links followed here, and is off on some systems.)
+bool link_is_trusted(const struct stat& link, const struct stat& dir) {
+    uid_t me = ::geteuid();
+    if (link.st_uid == me || link.st_uid == 0) return true;
+    return (dir.st_uid == me || dir.st_uid == 0) && !(dir.st_mode & (S_IWGRP | S_IWOTH));
+}
+
+// The directory `at` (a path-only descriptor), open for its sync; still path-only where it
+// cannot be read, as there is then nothing to sync it with.
+int open_for_sync(Descriptor& at, const std::string& shown) {
+    int dir = ::openat(at.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) return dir;
+    int err = errno;
+    if (err == EACCES || err == EPERM) return at.release();
+    raise(error_for_errno(err, PathFileAccess), system_error("opening the directory of " + shown, err));
+}
+
+std::string base_of(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
 }  // namespace
 
+// Each directory on the way is held open as it is walked, and the next entry looked up in it, so
+// that what was checked is what is used: a directory renamed or swapped for a link meanwhile
+// changes nothing, and the result's directory stays the one found, to its sync.
 ResultPlace resolve_result(const std::string& name) {
     const std::string shown = escaped(name);
     Walk walk;
     std::vector<std::string> todo;  // components still to walk, the next one last
     push_front(todo, name);
+    Descriptor at(::open(name[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (at.fd < 0) raise(error_for_errno(errno, PathFileAccess), system_error("opening " + shown, errno));
+    walk.absolute = name[0] == '/';
     int links = 0;
     while (!todo.empty()) {
         std::string part = todo.back();
         todo.pop_back();
         if (part == ".") continue;
+        std::string path = walk.with(part);
+        std::string where = links ? shown + " leads to " + escaped(path) : shown;
         if (part == "..") {
             walk.up();
+            at.reset(::openat(at.fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+            if (at.fd < 0) raise(error_for_errno(errno, PathFileAccess), system_error("opening " + where, errno));
             continue;
         }
-        std::string path = walk.with(part);
         bool last = todo.empty();
+        // The entry itself, link or not, without opening what it is (a FIFO would wait). One in /
+        // by its absolute path, as an emulator that gives a program a root of its own for its
+        // libraries (qemu-user's -L) still finds the system's own there.
+        const int flags = O_PATH | O_NOFOLLOW | O_CLOEXEC;
+        Descriptor entry(walk.absolute && walk.parts.empty() ? ::open(("/" + part).c_str(), flags)
+                                                             : ::openat(at.fd, part.c_str(), flags));
         struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0) {
+        if (entry.fd < 0 || ::fstat(entry.fd, &st) != 0) {
             int err = errno;
             if (err == ENOENT && last) {  // a new result, here or where the links lead
                 ResultPlace place;
                 place.path = path;
+                place.directory = open_for_sync(at, shown);
                 return place;
             }
-            std::string where = links ? shown + " leads to " + escaped(path) : shown;
             raise(error_for_errno(err, PathFileAccess), system_error("opening " + where, err));
         }
         if (S_ISLNK(st.st_mode)) {
-            // A link planted by someone else in a shared, sticky directory (/tmp) is not followed,
-            // lest it have our run replace a file of its choosing: the system's own guard
-            // (protected_symlinks) for every link on the way, applied here where the system has it off.
+            // A link that someone else could have planted would have the run replace a file of
+            // their choosing, with the run's rights.
             struct stat dir {};
-            if (::stat(walk.path().c_str(), &dir) == 0 && (dir.st_mode & S_ISVTX) && (dir.st_mode & S_IWOTH) &&
-                st.st_uid != ::geteuid() && st.st_uid != dir.st_uid)
-                raise(PermissionDenied, (links ? shown + " leads to " + escaped(path) + ", which" : shown) +
-                                            " is a link of another user in a shared directory; not followed");
+            if (::fstat(at.fd, &dir) != 0 || !link_is_trusted(st, dir))
+                raise(PermissionDenied, (links ? where + ", which" : shown) +
+                                            " is a link of another user in a directory others can write; not followed");
             if (++links > max_links)
                 raise(PathFileAccess, shown + " leads through more than " + std::to_string(max_links) + " links");
             std::vector<char> target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
-            ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+            ssize_t n = ::readlinkat(entry.fd, "", target.data(), target.size());  // the very link checked
             if (n <= 0 || static_cast<std::size_t>(n) >= target.size())
                 raise(PathFileAccess, system_error("reading the link " + escaped(path), n < 0 ? errno : EIO));
             std::string text(target.data(), static_cast<std::size_t>(n));
-            if (text[0] == '/') walk = Walk{true, {}};
+            if (text[0] == '/') {
+                walk = Walk{true, {}};
+                at.reset(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+                if (at.fd < 0) raise(error_for_errno(errno, PathFileAccess), system_error("opening /", errno));
+            }
             push_front(todo, text);
             continue;
         }
-        if (!last && !S_ISDIR(st.st_mode))
-            raise(PathFileAccess, system_error("opening " + shown + " leads to " + escaped(path), ENOTDIR));
+        if (!last && !S_ISDIR(st.st_mode)) raise(PathFileAccess, system_error("opening " + where, ENOTDIR));
         if (!last) {
             walk.parts.push_back(part);
+            at.reset(entry.release());
             continue;
         }
-        std::string what = links ? shown + " leads to " + escaped(path) + ", which" : shown;
+        std::string what = links ? where + ", which" : shown;
         if (S_ISDIR(st.st_mode)) raise(PathFileAccess, what + " is a directory");
         // A FIFO, a socket or a device is no place for a result, and is left as it is.
         if (!S_ISREG(st.st_mode)) raise(PathFileAccess, what + " is not a regular file");
-        if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) raise(PermissionDenied, what + " is not writable");
+        if (::faccessat(at.fd, part.c_str(), W_OK, AT_EACCESS) != 0) raise(PermissionDenied, what + " is not writable");
         ResultPlace place;
         place.path = path;
-        place.mode = st.st_mode & 0777;  // its permissions, not its set-id bits
-        place.owner = ResultPlace::Owner{st.st_uid, st.st_gid};
+        place.directory = open_for_sync(at, shown);
         return place;
     }
     raise(PathFileAccess, shown + " is a directory");  // the name was only dots and slashes
@@ -342,41 +477,73 @@ std::string unforeseeable() {
     return text;
 }
 
+// A hidden name beside the result for its temporary, into temp_path; false where it is too long.
+bool temporary_name(const ResultPlace& place, char* temp_path, std::size_t room) {
+    std::string dir = place.path.substr(0, place.path.rfind('/') + 1);  // with its slash; empty for "here"
+    std::string temp = dir + "." + base_of(place.path) + ".tmp" + unforeseeable();
+    if (temp.size() >= room) return false;
+    std::memcpy(temp_path, temp.c_str(), temp.size() + 1);
+    return true;
+}
+
+std::string fd_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// An unnamed file is given its name by linkat: from the descriptor itself where the run may
+// (AT_EMPTY_PATH takes a privilege), else through /proc.
+int link_unnamed(int fd, int dir, const char* temp) {
+    if (::linkat(fd, "", dir, temp, AT_EMPTY_PATH) == 0) return 0;
+    if (errno == EEXIST) return EEXIST;
+    return ::linkat(AT_FDCWD, fd_path(fd).c_str(), dir, temp, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+}
+
+// As sed -i does, where the result it replaces is the runner's own, or the run is root's: that
+// result's owner and group where this run may give them (root may; a user may give a group of
+// theirs), then its permission bits. A result of someone else's (planted where the run would
+// write) lends nothing: the file gets the bits a new one has, as the umask allows. Taken as the
+// result stands now, just before it is replaced.
+void settle(int fd, int dir, const std::string& base) {
+    struct stat st {};
+    uid_t me = ::geteuid();
+    if (::fstatat(dir, base.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+        (me == 0 || st.st_uid == me)) {
+        if (::fchown(fd, st.st_uid, st.st_gid) != 0) ::fchown(fd, static_cast<uid_t>(-1), st.st_gid);
+        ::fchmod(fd, st.st_mode & 0777);  // its permissions, not its set-id bits
+        return;
+    }
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+}
+
 }  // namespace
 
 File create_beside(const ResultPlace& place, char* temp_path, std::size_t room, const std::string& name) {
-    std::string dir = place.path.substr(0, place.path.rfind('/') + 1);  // with its slash; empty for "here"
-    std::string base = place.path.substr(dir.size());
+    int dir = static_cast<int>(place.directory);
+    temp_path[0] = '\0';
+    // Unnamed first: a run killed outright (SIGKILL, a power loss) then leaves nothing behind. It
+    // gets a name only once complete, through /proc; a file system without such files, or a
+    // system without /proc, has a named temporary instead. Readable by no one else while it is
+    // written: it gets the result's owner and mode once complete.
+    int fd = ::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        if (::access(fd_path(fd).c_str(), F_OK) == 0) return fd;
+        ::close(fd);
+    } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        int err = errno;
+        raise(error_for_errno(err, PathFileAccess),
+              system_error("creating " + escaped(name) + " (in " + escaped(directory_of(place.path)) + ")", err));
+    }
     for (int attempt = 0;; ++attempt) {
-        std::string temp = dir + "." + base + ".tmp" + unforeseeable();
-        if (temp.size() >= room) raise(PathFileAccess, escaped(name) + ": name too long");
-        std::memcpy(temp_path, temp.c_str(), temp.size() + 1);
-        // Readable by no one else while it is written: it gets the result's owner and mode once complete.
-        int fd = ::open(temp_path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (!temporary_name(place, temp_path, room)) raise(PathFileAccess, escaped(name) + ": name too long");
+        fd = ::openat(dir, base_of(temp_path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) return fd;
         int err = errno;
+        std::string temp = temp_path;
         temp_path[0] = '\0';
         if (err != EEXIST || attempt >= 100)
             raise(error_for_errno(err, PathFileAccess),
                   system_error("creating " + escaped(name) + " (as " + escaped(temp) + ")", err));
     }
-}
-
-// As sed -i does: the earlier result's owner and group where this run may give them (root may;
-// a user may give a group of theirs), then its permission bits, or those a new file would have.
-void settle(File file, const ResultPlace& place) {
-    int fd = static_cast<int>(file);
-    if (place.owner && ::fchown(fd, place.owner->uid, place.owner->gid) != 0)
-        ::fchown(fd, static_cast<uid_t>(-1), place.owner->gid);
-    unsigned mode = 0;
-    if (place.mode) {
-        mode = *place.mode;
-    } else {
-        mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    ::fchmod(fd, static_cast<mode_t>(mode));
 }
 
 void write(File file, std::string_view data, const std::string& name) {
@@ -392,28 +559,89 @@ void sync(File file, const std::string& name) {
     if (::fsync(static_cast<int>(file)) != 0 && errno != EINVAL) raise_write_error("syncing " + escaped(name), errno);
 }
 
-void replace(const char* temp, const std::string& path, const std::string& name) {
-    if (::rename(temp, path.c_str()) != 0)
+// The owner and mode are given after the data's sync, so that a change made to the earlier result
+// meanwhile is seen; they are journaled ahead of the rename, which the directory's sync then
+// carries to the disk with them.
+void replace(File file, char* temp_path, std::size_t room, const ResultPlace& place, const std::string& name) {
+    int fd = static_cast<int>(file), dir = static_cast<int>(place.directory);
+    for (int attempt = 0; !temp_path[0]; ++attempt) {
+        if (!temporary_name(place, temp_path, room)) raise(PathFileAccess, escaped(name) + ": name too long");
+        int err = link_unnamed(fd, dir, base_of(temp_path).c_str());
+        if (!err) break;
+        std::string temp = temp_path;
+        temp_path[0] = '\0';
+        if (err != EEXIST || attempt >= 100)
+            raise(error_for_errno(err, PathFileAccess),
+                  system_error("naming " + escaped(name) + " (as " + escaped(temp) + ")", err));
+    }
+    std::string base = base_of(place.path);
+    settle(fd, dir, base);
+    if (::renameat(dir, base_of(temp_path).c_str(), dir, base.c_str()) != 0)
         raise(error_for_errno(errno, PathFileAccess), system_error("replacing " + escaped(name), errno));
 }
 
-bool sync_directory(const std::string& path, std::string& why) {
-    // A directory that cannot be opened (no read permission) or synced (a file system that has
-    // no such thing) is left as it is.
-    int dir = ::open(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0 && (errno == EACCES || errno == EPERM)) return true;
-    if (dir < 0) {
-        why = std::strerror(errno);
-        return false;
-    }
+bool sync_directory(const ResultPlace& place, std::string& why) {
+    // A directory that could not be opened for reading (no read permission) or cannot be synced
+    // (a file system that has no such thing) is left as it is.
+    int dir = static_cast<int>(place.directory);
+    int flags = ::fcntl(dir, F_GETFL);
+    if (flags == -1 || (flags & O_PATH)) return true;
     int failed = ::fsync(dir) != 0 ? errno : 0;
-    ::close(dir);
     if (!failed || failed == EINVAL || failed == EROFS || failed == EOPNOTSUPP || failed == ENOSYS) return true;
     why = std::strerror(failed);
     return false;
 }
 
 void remove_now(const char* path) noexcept { ::unlink(path); }
+
+namespace {
+
+// Why the module file at its real path (links resolved) is not to be run, or empty where it may
+// be: it is root's or the runner's and no one else can write it; so is the folder it is in; and
+// so is every folder above, up to /, but that one others can write may be sticky (as /tmp is),
+// as no one can rename or remove what is not theirs there. Anyone else could put code of theirs
+// in its place and have it run as the runner (as OpenSSH holds the files it trusts).
+std::string distrusted(const std::string& real) {
+    uid_t me = ::geteuid();
+    struct stat st {};
+    auto whose = [&](const std::string& path, bool own_folder) -> std::string {
+        if (st.st_uid != 0 && st.st_uid != me) return escaped(path) + " is another user's";
+        if ((st.st_mode & (S_IWGRP | S_IWOTH)) && (own_folder || !(st.st_mode & S_ISVTX)))
+            return escaped(path) + " can be written by others";
+        return "";
+    };
+    if (::stat(real.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return escaped(real) + " is not a regular file";
+    std::string why = whose(real, true);
+    for (std::string dir = real; why.empty() && dir != "/";) {
+        bool own_folder = dir == real;
+        dir = directory_of(dir);
+        if (::stat(dir.c_str(), &st) != 0) return system_error("examining " + escaped(dir), errno);
+        why = whose(dir, own_folder);
+    }
+    return why;
+}
+
+// What the window system said, on one line: each run of blanks and line ends one space.
+std::string one_line(const char* said) {
+    std::string line;
+    for (const char* c = said; *c; ++c) {
+        bool blank = *c == ' ' || *c == '\t' || *c == '\n' || *c == '\r';
+        if (!blank) {
+            line += *c;
+        } else if (!line.empty() && line.back() != ' ') {
+            line += ' ';
+        }
+    }
+    if (!line.empty() && line.back() == ' ') line.pop_back();
+    return line;
+}
+
+}  // namespace
+
+bool display_wanted() {
+    const char* name = std::getenv("DISPLAY");
+    return name && *name;
+}
 
 const DisplayModule* open_display(std::string& why, void (*lost)(int)) {
     const char* name = std::getenv("DISPLAY");
@@ -427,23 +655,39 @@ const DisplayModule* open_display(std::string& why, void (*lost)(int)) {
     }
     // Code is loaded from absolute, installed places only, never from the data folder: beside the
     // program (the build tree) or in the library directory beside it, where the system tells where
-    // the program is; and in the directory it was installed for.
+    // the program is; and in the directory it was installed for. A place where someone else could
+    // have put the module is passed over.
     std::string dir = program_directory();
     std::vector<std::string> places = {TRIO_MODULE_FULL_DIR};
     if (!dir.empty()) places.insert(places.begin(), {dir, dir + "/" + TRIO_MODULE_DIR});
     void* lib = nullptr;
+    std::string refused;
     for (const std::string& place : places) {
-        if (place[0] != '/') continue;
-        lib = ::dlopen((place + "/" + display_module_file).c_str(), RTLD_NOW | RTLD_LOCAL);
+        char real[PATH_MAX];
+        if (place[0] != '/' || !::realpath((place + "/" + display_module_file).c_str(), real)) continue;
+        std::string why_not = distrusted(real);
+        if (why_not.empty()) lib = ::dlopen(real, RTLD_NOW | RTLD_LOCAL);
         if (lib) break;
+        if (!why_not.empty() && refused.empty())
+            refused = "the display module " + escaped(real) + " is not used: " + why_not;
     }
     auto entry = lib ? reinterpret_cast<const DisplayModule* (*)()>(::dlsym(lib, display_module_entry)) : nullptr;
     if (!entry) {
-        why = std::string("the display module ") + display_module_file + " cannot be loaded";
+        why = !lib && !refused.empty() ? refused
+                                       : std::string("the display module ") + display_module_file + " cannot be loaded";
         return nullptr;
     }
-    if (!entry()->open_display(lost)) {
-        why = "no display can be opened at " + escaped(name);
+    // Standard error is the module's pipe while it connects: a stop then waits (a few seconds at
+    // most, as SIGALRM keeps the deadline), so that its line is seen.
+    char said[512];
+    sigset_t held = stop_set(), was;
+    sigdelset(&held, SIGALRM);
+    ::sigprocmask(SIG_BLOCK, &held, &was);
+    int opened = entry()->open_display(lost, said, sizeof said);
+    ::sigprocmask(SIG_SETMASK, &was, nullptr);
+    if (!opened) {
+        std::string told = one_line(said);
+        why = "no display can be opened at " + escaped(name) + (told.empty() ? "" : " (" + escaped(told) + ")");
         return nullptr;
     }
     return entry();

@@ -157,7 +157,9 @@ void catch_stops(void (*on_stop)(const char*)) {
 void hold_stops() { ::AcquireSRWLockExclusive(&stop_lock); }
 void release_stops() { ::ReleaseSRWLockExclusive(&stop_lock); }
 
-File open_input(const std::string& name) {
+// The system itself finds a name whatever the case of its letters: the name given is the file's.
+File open_input(const std::string& name, std::string& read_as) {
+    read_as = name;
     std::wstring w = wide(name);
     DWORD attributes = ::GetFileAttributesW(w.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
@@ -191,12 +193,12 @@ ResultPlace resolve_result(const std::string& name) {
     DWORD attributes = ::GetFileAttributesW(w.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         DWORD err = ::GetLastError();
-        if (err == ERROR_FILE_NOT_FOUND) return {name, std::nullopt, std::nullopt};
+        if (err == ERROR_FILE_NOT_FOUND) return {name};
         raise(error_for_code(err, PathFileAccess), system_error("opening " + shown, err));
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) raise(PathFileAccess, shown + " is a directory");
     if (attributes & FILE_ATTRIBUTE_READONLY) raise(PermissionDenied, shown + " is not writable");
-    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return {name, std::nullopt, std::nullopt};
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return {name};
 
     // A symbolic link: opened as the user's own open would open it, and the result goes to the
     // file that was opened. A link that leads nowhere yet has its file made only to learn its
@@ -260,9 +262,6 @@ File create_beside(const ResultPlace& place, char* temp_path, std::size_t room, 
     }
 }
 
-// Windows files have no owner or permission bits to carry over here.
-void settle(File, const ResultPlace&) {}
-
 void write(File file, std::string_view data, const std::string& name) {
     while (!data.empty()) {
         DWORD done = 0;
@@ -277,15 +276,17 @@ void sync(File file, const std::string& name) {
     if (!::FlushFileBuffers(handle(file))) raise_write_error("syncing " + escaped(name), ::GetLastError());
 }
 
-void replace(const char* temp, const std::string& path, const std::string& name) {
-    if (!::MoveFileExW(wide(temp).c_str(), wide(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+// The temporary always has a name here; Windows files have no owner or permission bits to carry over.
+void replace(File, char* temp_path, std::size_t, const ResultPlace& place, const std::string& name) {
+    if (!::MoveFileExW(wide(temp_path).c_str(), wide(place.path).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DWORD err = ::GetLastError();
         raise(error_for_code(err, PathFileAccess), system_error("replacing " + escaped(name), err));
     }
 }
 
 // MOVEFILE_WRITE_THROUGH has the move on the disk when it returns.
-bool sync_directory(const std::string&, std::string&) { return true; }
+bool sync_directory(const ResultPlace&, std::string&) { return true; }
 
 // Runs in the stop's own thread, where allocating is allowed.
 void remove_now(const char* path) noexcept {
@@ -294,6 +295,8 @@ void remove_now(const char* path) noexcept {
     } catch (...) {
     }
 }
+
+bool display_wanted() { return true; }
 
 // Nothing takes the desktop away while the box or the window waits.
 const DisplayModule* open_display(std::string&, void (*)(int)) { return &win32_display(); }

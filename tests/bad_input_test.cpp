@@ -16,8 +16,9 @@
 namespace {
 
 enum class Setup { Input, NoInput, NoInputFrenchUser, InputIsDirectory, InputInTwoOtherCases, InputIsDirectoryInOtherCase,
-                   ResultIsDirectory, ResultIsFifo, ReadOnlyDirectory, ReadOnlyResult, SizeLimit, Terminate, Quit,
-                   IgnoredThenTerminate, ResultSyncFails, DirectorySyncFails };
+                   InputIsFifoInOtherCase, DanglingInputThenOtherCase, ResultIsDirectory, ResultIsFifo, ReadOnlyDirectory,
+                   ReadOnlyResult, SizeLimit, FewDescriptors, Terminate, Quit, IgnoredThenTerminate, ResultSyncFails,
+                   DirectorySyncFails };
 
 struct Hostile {
     std::string name;
@@ -29,6 +30,8 @@ struct Hostile {
     long limit = 0;  // the file size limit, for SizeLimit
     int ignored = 0;  // the signal ignored from the start, for IgnoredThenTerminate
     int repeat = 1;   // the input file holds `input` this many times (a huge file, not held here)
+    int signal = SIGTERM;  // the stop, for Terminate
+    bool named = false;    // the file system taken to have no unnamed files: a named temporary
 };
 
 struct Program {
@@ -60,13 +63,18 @@ bool posix_only(Setup setup) {
     return setup == Setup::ReadOnlyDirectory || setup == Setup::SizeLimit || setup == Setup::Terminate ||
            setup == Setup::Quit || setup == Setup::IgnoredThenTerminate || setup == Setup::ResultIsFifo ||
            setup == Setup::ResultSyncFails || setup == Setup::DirectorySyncFails ||
-           setup == Setup::InputInTwoOtherCases;
+           setup == Setup::InputInTwoOtherCases || setup == Setup::InputIsFifoInOtherCase ||
+           setup == Setup::DanglingInputThenOtherCase || setup == Setup::FewDescriptors;
 }
 
 void check(const Program& p, const Hostile& c) {
     if (test::windows() && posix_only(c.setup)) return;
-    bool preloaded = c.setup == Setup::ResultSyncFails || c.setup == Setup::DirectorySyncFails;
+    bool preloaded = c.setup == Setup::ResultSyncFails || c.setup == Setup::DirectorySyncFails || c.named;
     if (preloaded && !test::native()) return;  // the shim is built for this machine
+    // The sanitizers' runtime, qemu or a loader need descriptors of their own; and qemu has words
+    // of its own for a fault that ends the program.
+    if (c.setup == Setup::FewDescriptors && (test::sanitized || std::getenv("TRIO_TEST_WRAPPER"))) return;
+    if (c.signal == SIGABRT && std::getenv("TRIO_TEST_WRAPPER")) return;
     SCOPED_TRACE(std::string(p.name) + ": " + c.name);
     test::TempDir dir;
     if (c.setup == Setup::InputIsDirectory || c.setup == Setup::InputIsDirectoryInOtherCase) {
@@ -74,6 +82,11 @@ void check(const Program& p, const Hostile& c) {
     } else if (c.setup == Setup::InputInTwoOtherCases) {
         dir.write(other_case(p.input), c.input);
         dir.write(other_case(p.input, true), c.input);
+    } else if (c.setup == Setup::InputIsFifoInOtherCase) {
+        ASSERT_EQ(::mkfifo((dir / other_case(p.input)).c_str(), 0644), 0);
+    } else if (c.setup == Setup::DanglingInputThenOtherCase) {
+        ASSERT_EQ(::symlink("gone", (dir / p.input).c_str()), 0);
+        dir.write(other_case(p.input), c.input);
     } else if (c.setup != Setup::NoInput && c.setup != Setup::NoInputFrenchUser) {
         std::string content;
         for (int i = 0; i < c.repeat; ++i) content += c.input;
@@ -100,13 +113,15 @@ void check(const Program& p, const Hostile& c) {
         if (::geteuid() == 0 && !test::windows()) options.uid = 65534;
     }
     if (c.setup == Setup::SizeLimit) options.file_size_limit = c.limit;
+    if (c.setup == Setup::FewDescriptors) options.open_files_limit = c.limit;
+    options.no_unnamed_files = c.named;
     if (c.setup == Setup::NoInputFrenchUser) options.environment = {"LANG=fr_FR.UTF-8", "LC_ALL=fr_FR.UTF-8"};
     if (c.setup == Setup::ResultSyncFails) options.failing_fsync = "file";  // before the new result replaces the earlier
     if (c.setup == Setup::DirectorySyncFails) options.failing_fsync = "directory";  // after it has
     bool read_by_another = false;
     bool stopped = c.setup == Setup::Terminate || c.setup == Setup::Quit || c.setup == Setup::IgnoredThenTerminate;
     if (stopped) {  // once the listing is under way
-        options.signals = {c.setup == Setup::Quit ? SIGQUIT : SIGTERM};
+        options.signals = {c.setup == Setup::Quit ? SIGQUIT : c.signal};
         if (c.ignored) {  // the ignored one first: the program runs on until the next one
             options.ignored_signals = {c.ignored};
             options.signals = {c.ignored, c.ignored == SIGTERM ? SIGINT : SIGTERM};
@@ -114,7 +129,11 @@ void check(const Program& p, const Hostile& c) {
         options.signal_after_ms = 100;
         // A private earlier result: no other user may read the new one through its temporary file.
         ::chmod((dir / p.result).c_str(), 0600);
-        options.signal_when = [&] {
+        // An unnamed file shows only among the program's descriptors while it is written.
+        bool unnamed = !c.named && test::unnamed_files(dir.path());
+        if (c.signal == SIGKILL && !unnamed) return;  // a named temporary cannot be taken back then
+        options.signal_when = [&, unnamed] {
+            if (unnamed) return test::unnamed_file_open_in(dir.path());
             auto now = dir.entries();
             if (now.size() <= before.size()) return false;
             for (const std::string& e : now)
@@ -145,7 +164,11 @@ void check(const Program& p, const Hostile& c) {
     }
     std::string report = std::string(p.name) + ": " +
                          (c.status < 128 ? "run-time error " + std::to_string(c.status) + ": " : "") + c.says;
-    EXPECT_TRUE(test::is_line(r.err, report)) << r.err << "is not\n" << report;
+    if (c.says.empty()) {  // a SIGKILL: not a word
+        EXPECT_EQ(r.err, "");
+    } else {
+        EXPECT_TRUE(test::is_line(r.err, report)) << r.err << "is not\n" << report;
+    }
     EXPECT_EQ(r.out, "");  // the box is never shown
     EXPECT_EQ(dir.entries(), before);  // no temporary file left
     if (c.setup == Setup::DirectorySyncFails) {  // the new result is in place, and the report says so
@@ -191,6 +214,13 @@ std::vector<Hostile> common_cases(const std::string& input_name, const std::stri
          "Path/File access error: " + (test::windows() ? "" : other_case(input_name) + " (for ") + input_name +
              (test::windows() ? "" : ")") + " is a directory",
          Setup::InputIsDirectoryInOtherCase},
+        // Not opened at all: a FIFO would hold the run until someone wrote to it.
+        {"input name in another case is a FIFO", "", 75,
+         "Path/File access error: " + other_case(input_name) + " (for " + input_name + ") is not a regular file",
+         Setup::InputIsFifoInOtherCase},
+        {"input a dangling link, one in another case read", "seven" + rest, 13,
+         "Type mismatch: field 1 of " + other_case(input_name) + " is \"seven\", not a number",
+         Setup::DanglingInputThenOtherCase},
         {"empty input", "", 62, "Input past end of file: " + input_name + " ends before field 1"},
         {"only blank lines", "\n \r\n\t\r\r\n", 62,
          "Input past end of file: " + input_name + " ends before field 1"},
@@ -228,8 +258,7 @@ std::vector<Hostile> common_cases(const std::string& input_name, const std::stri
          Setup::ResultIsDirectory},
         {"result name is a FIFO", valid, 75, "Path/File access error: " + result_name + " is not a regular file",
          Setup::ResultIsFifo},
-        {"read-only directory", valid, 70,
-         "Permission denied: creating " + result_name + " (as ." + result_name + ".tmp*): Permission denied",
+        {"read-only directory", valid, 70, "Permission denied: creating " + result_name + " (in .): Permission denied",
          Setup::ReadOnlyDirectory},
         {"read-only result", valid, 70, "Permission denied: " + result_name + " is not writable",
          Setup::ReadOnlyResult},
@@ -240,6 +269,9 @@ std::vector<Hostile> common_cases(const std::string& input_name, const std::stri
         {"the disk fails the sync of the directory", valid, 57, "Device I/O error: " + result_name +
          " is in place, but the system could not confirm it is on the disk (syncing its directory: Input/output error)",
          Setup::DirectorySyncFails},
+        // Every descriptor the result needs is opened before anything is written.
+        {"too few descriptors for the result", valid, 75, "Path/File access error: opening *" + result_name +
+         "*: Too many open files", Setup::FewDescriptors, 5},
     };
 }
 
@@ -307,6 +339,16 @@ TEST(BadInput, Computer) {
         {"SIGTERM ignored from the start", "0,0,-2147483648", 128 + SIGINT, "interrupted (SIGINT)",
          Setup::IgnoredThenTerminate, 0, SIGTERM},
         {"SIGQUIT during a long listing", "0,0,-2147483648", 128 + SIGQUIT, "quit (SIGQUIT)", Setup::Quit},
+        // Whatever ends the process leaves nothing behind: an unnamed file vanishes with it.
+        {"SIGKILL during a long listing", "0,0,-2147483648", 128 + SIGKILL, "", Setup::Terminate, 0, 0, 1, SIGKILL},
+        {"SIGUSR1 during a long listing", "0,0,-2147483648", 128 + SIGUSR1, "user signal 1 (SIGUSR1)",
+         Setup::Terminate, 0, 0, 1, SIGUSR1},
+        {"SIGXCPU during a long listing", "0,0,-2147483648", 128 + SIGXCPU, "CPU time limit exceeded (SIGXCPU)",
+         Setup::Terminate, 0, 0, 1, SIGXCPU},
+        {"SIGABRT during a long listing", "0,0,-2147483648", 128 + SIGABRT, "aborted (SIGABRT)", Setup::Terminate,
+         0, 0, 1, SIGABRT},
+        {"SIGTERM during a long listing, a named temporary", "0,0,-2147483648", 128 + SIGTERM, "terminated (SIGTERM)",
+         Setup::Terminate, 0, 0, 1, SIGTERM, true},
         {"SIGQUIT ignored from the start", "0,0,-2147483648", 128 + SIGTERM, "terminated (SIGTERM)",
          Setup::IgnoredThenTerminate, 0, SIGQUIT},
     }, "0.3,0.4,-146400");
@@ -340,7 +382,7 @@ TEST(BadInput, Tallage) {
 
 // The same result whatever the line ends, whichever standard descriptors are closed at start (so
 // that the input or the result takes their numbers), and over an earlier result of mode 000 or
-// 04755, whose permission bits it keeps (not its set-id bits).
+// 04755, whose permission bits it keeps (not its set-id bits), but where it is another user's.
 TEST(BadInput, SameResultWhateverTheSurroundings) {
     struct {
         Program p;
@@ -355,10 +397,13 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
         bool nobodys = false;  // the earlier result and its directory are nobody's; root runs the program
         bool planted = false;  // temporary names of the run's likely process numbers made beforehand
         bool input_in_other_case = false;  // as copied from Windows: read all the same, the result keeps its name
+        bool by_nobody = false;  // run as nobody over root's earlier result, which lends no mode or owner
+        bool named = false;      // the file system taken to have no unnamed files: a named temporary
     } variants[] = {{}, {"\r\n", {}}, {"\r", {}}, {"\n", {0}}, {"\n", {1}}, {"\n", {2}}, {"\n", {0, 1}},
                     {"\n", {0, 2}}, {"\n", {1, 2}}, {"\n", {0, 1, 2}}, {"\n", {}, ::geteuid() == 0 ? 0 : -1},
                     {"\n", {}, 04755}, {"\n", {}, 0640, ::geteuid() == 0}, {"\n", {}, -1, false, true},
-                    {"\r\n", {}, -1, false, false, true}};
+                    {"\r\n", {}, -1, false, false, true}, {"\n", {}, 0606, false, false, false, ::geteuid() == 0},
+                    {"\n", {}, 0640, false, false, false, false, test::native()}};
     mode_t mask = ::umask(0);
     ::umask(mask);
     for (auto& [p, lf] : programs) {
@@ -385,7 +430,16 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
             for (const std::string& name : planted) dir.write(name, "");
             test::RunOptions options;
             options.closed_fds = v.closed;
-            test::RunResult r = test::run(test::bin(p.name), dir.path(), options);
+            options.no_unnamed_files = v.named;
+            test::TempDir copy;  // another user may not reach the build tree
+            std::string program = test::bin(p.name);
+            if (v.by_nobody) {
+                options.uid = 65534;
+                copy.write(p.name, test::TempDir::read_file(program));
+                ::chmod((copy / p.name).c_str(), 0755);
+                program = copy / p.name;
+            }
+            test::RunResult r = test::run(program, dir.path(), options);
             SCOPED_TRACE(std::string(p.name) + " ends " + std::to_string(v.ends.size()) + " closed " +
                          std::to_string(v.closed.size()) + (v.closed.empty() ? "" : " from " + std::to_string(v.closed[0])) +
                          (v.input_in_other_case ? " as " + input_name : ""));
@@ -398,12 +452,37 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
             struct stat st {};
             ::stat((dir / p.result).c_str(), &st);
             if (!test::windows()) {
-                EXPECT_EQ(st.st_mode & 07777, v.mode >= 0 ? v.mode & 0777u : 0666u & ~mask);
-                EXPECT_EQ(st.st_uid, v.nobodys ? 65534u : ::geteuid());  // the owner kept
+                EXPECT_EQ(st.st_mode & 07777, v.mode >= 0 && !v.by_nobody ? v.mode & 0777u : 0666u & ~mask);
+                EXPECT_EQ(st.st_uid, v.nobodys || v.by_nobody ? 65534u : ::geteuid());  // the owner kept
             }
         }
         EXPECT_FALSE(expected.empty());
     }
+}
+
+// The earlier result's mode is taken as it stands when the new result replaces it: changed while
+// a long listing is written, the change holds.
+TEST(BadInput, ModeChangedDuringTheRunHolds) {
+    if (test::windows() || !test::native()) GTEST_SKIP() << "POSIX modes, and a shim built for this machine";
+    test::TempDir dir;
+    dir.write("computer.dat", "0,0,-5000000");
+    dir.write("computer.sol", earlier);
+    ::chmod((dir / "computer.sol").c_str(), 0644);
+    test::RunOptions options;
+    options.no_unnamed_files = true;  // so that the temporary shows once the listing is under way
+    options.signals = {SIGCONT};      // which ends nothing: only the moment of the change matters
+    options.signal_when = [&] {
+        if (dir.entries().size() < 3) return false;
+        ::chmod((dir / "computer.sol").c_str(), 0600);
+        return true;
+    };
+    test::RunResult r = test::run(test::bin("computer"), dir.path(), options);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.signalled);
+    struct stat st {};
+    ::stat((dir / "computer.sol").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"computer.dat", "computer.sol"}));
 }
 
 }  // namespace

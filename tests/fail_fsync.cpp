@@ -1,12 +1,15 @@
 // Preloaded into a program under test (LD_PRELOAD), makes fsync and fdatasync fail with EIO, as a
 // failing disk would, on the descriptors that TRIO_FAIL_FSYNC names: "file" (a regular file: a
 // result before it is moved into place) or "directory" (the directory synced after the move).
-// Every other sync goes to the system.
+// Every other sync goes to the system. Where TRIO_NO_TMPFILE is set, an open for an unnamed file
+// (O_TMPFILE) fails as on a file system that has none (EOPNOTSUPP).
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
@@ -28,9 +31,29 @@ int sync_or_fail(long call, int fd) {
     return static_cast<int>(::syscall(call, fd));
 }
 
+bool refused(int flags) {
+    if ((flags & O_TMPFILE) != O_TMPFILE || !std::getenv("TRIO_NO_TMPFILE")) return false;
+    errno = EOPNOTSUPP;
+    return true;
+}
+
 }  // namespace
 
 extern "C" {
+int openat(int dir, const char* path, int flags, ...) {
+    va_list rest;
+    va_start(rest, flags);
+    mode_t mode = (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(rest, mode_t) : 0;
+    va_end(rest);
+    return refused(flags) ? -1 : static_cast<int>(::syscall(SYS_openat, dir, path, flags, mode));
+}
+int openat64(int dir, const char* path, int flags, ...) {
+    va_list rest;
+    va_start(rest, flags);
+    mode_t mode = (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(rest, mode_t) : 0;
+    va_end(rest);
+    return refused(flags) ? -1 : static_cast<int>(::syscall(SYS_openat, dir, path, flags, mode));
+}
 int fsync(int fd) { return sync_or_fail(SYS_fsync, fd); }
 int fdatasync(int fd) { return sync_or_fail(SYS_fdatasync, fd); }
 }

@@ -104,10 +104,13 @@ TEST(Photo, KeepsTheModeOfAnEarlierResult) {
 }
 
 // A result name that is a symbolic link: the file it leads to gets the result, replaced whole
-// beside itself; the link stays. A failed run leaves both as they were, and a link planted by
-// another user in a shared, sticky directory is not followed.
+// beside itself; the link stays. A failed run leaves both as they were, and a link that another
+// user could have planted (theirs, in a directory that others than the runner can write: a
+// sticky or a group one, or their own) is not followed.
 TEST(Photo, ResultThroughASymbolicLink) {
     if (test::windows()) GTEST_SKIP() << "Wine shows a POSIX link as the file it leads to";
+    const std::string planted =
+        "Permission denied: photo.sol is a link of another user in a directory others can write; not followed";
     struct {
         const char* name;
         const char* target;  // the link's text, from the run's directory
@@ -118,6 +121,8 @@ TEST(Photo, ResultThroughASymbolicLink) {
         long size_limit = -1;
         bool planted = false;  // the link belongs to nobody, in a sticky world-writable directory
         bool planted_further = false;  // the link leads to one that nobody planted in a sticky directory
+        int planted_in = -1;           // the mode of the directory of nobody's link, if not 01777
+        bool nobodys_directory = false;  // and the directory is nobody's own
     } cases[] = {
         {"to a file in another directory", "../out/kept.sol", true, "7,2.54,2.54,1000", 0, ""},
         {"to nowhere yet", "../out/new.sol", false, "7,2.54,2.54,1000", 0, ""},
@@ -129,14 +134,23 @@ TEST(Photo, ResultThroughASymbolicLink) {
          "Path/File access error: photo.sol leads to ../out, which is a directory"},
         {"to a device", "/dev/null", false, "7,2.54,2.54,1000", 75,
          "Path/File access error: photo.sol leads to /dev/null, which is not a regular file"},
-        {"planted by another user", "../out/kept.sol", true, "7,2.54,2.54,1000", 70,
-         "Permission denied: photo.sol is a link of another user in a shared directory; not followed", -1, true},
+        {"planted by another user", "../out/kept.sol", true, "7,2.54,2.54,1000", 70, planted, -1, true},
+        {"planted in a sticky group directory", "../out/kept.sol", true, "7,2.54,2.54,1000", 70, planted, -1, true,
+         false, 01770},
+        {"planted in a group directory", "../out/kept.sol", true, "7,2.54,2.54,1000", 70, planted, -1, true, false, 02770},
+        {"planted in the other user's own directory", "../out/kept.sol", true, "7,2.54,2.54,1000", 70, planted, -1,
+         true, false, 0755, true},
+        {"another user's, in a directory only the runner can write", "../out/kept.sol", true, "7,2.54,2.54,1000", 0,
+         "", -1, true, false, 0755},
         {"to a link planted by another user", "../shared/next", true, "7,2.54,2.54,1000", 70,
-         "Permission denied: photo.sol leads to ../shared/next, which is a link of another user in a shared directory; "
-         "not followed", -1, false, true},
+         "Permission denied: photo.sol leads to ../shared/next, which " + planted.substr(planted.find("is a")), -1,
+         false, true},
+        {"to a link in the other user's own directory", "../shared/next", true, "7,2.54,2.54,1000", 70,
+         "Permission denied: photo.sol leads to ../shared/next, which " + planted.substr(planted.find("is a")), -1,
+         false, true, 0755, true},
         {"through a directory planted by another user", "../shared/to-out/kept.sol", true, "7,2.54,2.54,1000", 70,
-         "Permission denied: photo.sol leads to ../shared/to-out, which is a link of another user in a shared "
-         "directory; not followed", -1, false, true},
+         "Permission denied: photo.sol leads to ../shared/to-out, which " + planted.substr(planted.find("is a")), -1,
+         false, true},
         {"to itself", "photo.sol", false, "7,2.54,2.54,1000", 75,
          "Path/File access error: photo.sol leads through more than 40 links"},
         {"through a linked directory", "../to-out/kept.sol", true, "7,2.54,2.54,1000", 0, ""},
@@ -148,8 +162,12 @@ TEST(Photo, ResultThroughASymbolicLink) {
         if ((c.planted || c.planted_further) && ::geteuid() != 0) continue;  // only root can give a link away
         SCOPED_TRACE(c.name);
         test::TempDir dir;
-        ASSERT_EQ(::mkdir((dir / "run").c_str(), c.planted ? 01777 : 0755), 0);
-        ::chmod((dir / "run").c_str(), c.planted ? 01777 : 0755);
+        mode_t holding = c.planted_in >= 0 ? static_cast<mode_t>(c.planted_in) : 01777;  // nobody's link's directory
+        ASSERT_EQ(::mkdir((dir / "run").c_str(), c.planted ? holding : 0755), 0);
+        ::chmod((dir / "run").c_str(), c.planted ? holding : 0755);
+        if (c.planted && c.nobodys_directory) {
+            ASSERT_EQ(::chown((dir / "run").c_str(), 65534, 65534), 0);
+        }
         ASSERT_EQ(::mkdir((dir / "out").c_str(), 0755), 0);
         ASSERT_EQ(::symlink("out", (dir / "to-out").c_str()), 0);
         if (c.earlier) {
@@ -162,12 +180,15 @@ TEST(Photo, ResultThroughASymbolicLink) {
             ASSERT_EQ(::lchown((dir / "run/photo.sol").c_str(), 65534, 65534), 0);
         }
         if (c.planted_further) {
-            ASSERT_EQ(::mkdir((dir / "shared").c_str(), 01777), 0);
-            ::chmod((dir / "shared").c_str(), 01777);
+            ASSERT_EQ(::mkdir((dir / "shared").c_str(), holding), 0);
+            ::chmod((dir / "shared").c_str(), holding);
             for (const char* link : {"shared/next", "shared/to-out"}) {
                 ASSERT_EQ(::symlink(std::strcmp(link, "shared/next") == 0 ? "../out/kept.sol" : "../out",
                                     (dir / link).c_str()), 0);
                 ASSERT_EQ(::lchown((dir / link).c_str(), 65534, 65534), 0);
+            }
+            if (c.nobodys_directory) {
+                ASSERT_EQ(::chown((dir / "shared").c_str(), 65534, 65534), 0);
             }
         }
         test::RunOptions options;

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -109,9 +110,10 @@ RunResult run_once(const std::string& program, const std::string& dir, const Run
         } else {
             setenv("DISPLAY", options.display.c_str(), 1);
         }
-        if (!options.failing_fsync.empty()) {
+        if (!options.failing_fsync.empty() || options.no_unnamed_files) {
             setenv("LD_PRELOAD", TRIO_FAIL_FSYNC_SHIM, 1);
-            setenv("TRIO_FAIL_FSYNC", options.failing_fsync.c_str(), 1);
+            if (!options.failing_fsync.empty()) setenv("TRIO_FAIL_FSYNC", options.failing_fsync.c_str(), 1);
+            if (options.no_unnamed_files) setenv("TRIO_NO_TMPFILE", "1", 1);
             // The sanitizers' runtime wants to come first, and now comes after the shim.
             const char* asan = std::getenv("ASAN_OPTIONS");
             setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":verify_asan_link_order=0").c_str(), 1);
@@ -126,9 +128,17 @@ RunResult run_once(const std::string& program, const std::string& dir, const Run
             rlimit lim{static_cast<rlim_t>(*options.file_size_limit), static_cast<rlim_t>(*options.file_size_limit)};
             setrlimit(RLIMIT_FSIZE, &lim);
         }
+        if (options.open_files_limit) {
+            rlimit lim{static_cast<rlim_t>(*options.open_files_limit), static_cast<rlim_t>(*options.open_files_limit)};
+            setrlimit(RLIMIT_NOFILE, &lim);
+        }
+        rlimit no_core{0, 0};  // a program ended by a fault leaves no core file among the results
+        setrlimit(RLIMIT_CORE, &no_core);
         for (int sig : options.ignored_signals) signal(sig, SIG_IGN);
         for (int fd : options.closed_fds) ::close(fd);
-        if (options.uid && (setgid(*options.uid) != 0 || setuid(*options.uid) != 0)) _exit(126);
+        // The other user alone, without the groups of the user running the tests (root's, say).
+        if (options.uid && (setgroups(0, nullptr) != 0 || setgid(*options.uid) != 0 || setuid(*options.uid) != 0))
+            _exit(126);
         std::vector<std::string> words;
         if (const char* wrapper = std::getenv("TRIO_TEST_WRAPPER")) {
             std::istringstream in(wrapper);
@@ -216,10 +226,33 @@ RunResult run(const std::string& program, const std::string& dir, const RunOptio
     return result;
 }
 
+bool unnamed_files(const std::string& dir) {
+    int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY, 0600);
+    if (fd >= 0) ::close(fd);
+    return fd >= 0;
+}
+
+bool unnamed_file_open_in(const std::string& dir) {
+    // The system shows such a file, among a process's descriptors, as "<dir>/#<inode> (deleted)".
+    const std::string prefix = dir + "/#", suffix = " (deleted)";
+    for (const std::string& pid : entries("/proc")) {
+        if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        for (const std::string& fd : entries("/proc/" + pid + "/fd")) {
+            char target[4096];
+            ssize_t n = ::readlink(("/proc/" + pid + "/fd/" + fd).c_str(), target, sizeof target);
+            std::string_view t(target, n > 0 ? static_cast<std::size_t>(n) : 0);
+            if (t.size() > prefix.size() + suffix.size() && t.substr(0, prefix.size()) == prefix &&
+                t.substr(t.size() - suffix.size()) == suffix)
+                return true;
+        }
+    }
+    return false;
+}
+
 bool opens_as(uid_t uid, const std::string& path) {
     pid_t pid = fork();
     if (pid == 0) {
-        if (setgid(uid) != 0 || setuid(uid) != 0) _exit(2);
+        if (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0) _exit(2);
         _exit(::open(path.c_str(), O_RDONLY) >= 0 ? 0 : 1);
     }
     int status = 0;

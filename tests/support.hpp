@@ -66,6 +66,10 @@ struct RunOptions {
     // "file" or "directory": fsync and fdatasync fail with EIO on a descriptor of that kind (a
     // shim preloaded into the program; POSIX only).
     std::string failing_fsync;
+    // The program's file system taken to have no unnamed files (O_TMPFILE): it falls back on a
+    // named temporary (the same shim; POSIX only).
+    bool no_unnamed_files = false;
+    std::optional<long> open_files_limit;  // RLIMIT_NOFILE
     std::vector<std::string> args;
     std::vector<std::string> environment;  // NAME=value, set for the program
 };
@@ -84,6 +88,12 @@ RunResult run(const std::string& program, const std::string& dir, const RunOptio
 
 // Every entry of a directory, hidden ones included, sorted.
 std::vector<std::string> entries(const std::string& path);
+
+// Whether the file system of the directory has unnamed files (O_TMPFILE), which the programs
+// write their results to, so that no temporary name shows while they write.
+bool unnamed_files(const std::string& dir);
+// Whether some process has an unnamed file of that directory open (a program writing its result).
+bool unnamed_file_open_in(const std::string& dir);
 
 // Whether the user uid can open the file for reading (tried in a process of that user).
 bool opens_as(uid_t uid, const std::string& path);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <future>
 #include <optional>
 #include <regex>
@@ -303,18 +304,25 @@ TEST(ErrorBox, NotFromATerminal) {
     }
 }
 
-// Without a display, with one that cannot be reached, or with one that never answers (a stopped
-// server: given a few seconds), nothing crashes or waits for ever.
+// Without a display, with one that cannot be reached, with one that never answers (a stopped
+// server: given a few seconds), or with one that refuses the program, nothing crashes or waits for
+// ever, and one line of the program's own says why, whatever the X library had to say.
 TEST(NoDisplay, BoxPrintsItsPromptAndWindowIsNotShown) {
     if (test::windows()) GTEST_SKIP() << "Windows always has a desktop";
     test::XServer stopped;
     stopped.stop();
-    for (std::string display : {std::string(), std::string(":4321"), stopped.display()}) {
+    test::XServer refusing(true);
+    ASSERT_FALSE(refusing.display().empty()) << "Xvfb did not start";
+    for (std::string display : {std::string(), std::string(":4321"), stopped.display(), refusing.display()}) {
         test::RunOptions options;
         options.display = display;
         options.timeout_ms = 15000;
-        std::string why = display.empty() ? "no display (DISPLAY is not set)"
-                                          : "no display can be opened at " + display;
+        options.environment = {"XAUTHORITY=/nonexistent"};  // no cookie of the refusing server's
+        std::string why = display.empty()                 ? "no display (DISPLAY is not set)"
+                          : display == refusing.display() ? "no display can be opened at " + display +
+                                                                " (Authorization required, but no authorization"
+                                                                " protocol specified)"
+                                                          : "no display can be opened at " + display;
         {
             test::TempDir dir;
             test::RunOptions box = options;
@@ -322,6 +330,7 @@ TEST(NoDisplay, BoxPrintsItsPromptAndWindowIsNotShown) {
             test::RunResult r = test::run(test::bin("form_probe"), dir.path(), box);
             EXPECT_EQ(r.status, 0) << display << r.err;
             EXPECT_EQ(r.out, "Hello, box\nafter the box\n");
+            EXPECT_EQ(r.err, display.empty() ? "" : "form_probe: " + why + "; the box is not shown\n");
         }
         {
             test::TempDir dir;
@@ -355,6 +364,64 @@ TEST(NoDisplay, NoModuleFromTheDataFolder) {
     EXPECT_FALSE(dir.exists("planted-module-ran"));
     EXPECT_EQ(r.out, "OK\n");
     EXPECT_EQ(dir.read("computer.sol"), "2\n3\n4\n6\n12\n");
+}
+
+}  // namespace
+
+namespace {
+
+// Nor from where someone else could have put it: a module is loaded only where it, its folder and
+// every folder above are root's or the runner's and writable by no one else, but for a folder
+// above that is sticky (as /tmp is). Else it is passed over, and the run goes on as without a
+// display, saying why. The planted module leaves a mark where it runs (and has no entry point).
+TEST(NoDisplay, NoModuleWhereAnotherUserCouldPutIt) {
+    if (test::windows() || !test::native()) GTEST_SKIP() << "a POSIX module, built for this machine";
+    struct {
+        const char* name;
+        const char* place;   // the module's folder, beside the program's copy in bin
+        const char* folder;  // the folder given folder_mode
+        mode_t folder_mode, file_mode;
+        bool nobodys;        // the module file is nobody's
+        std::string refused;  // why it is passed over, after its folder's path; empty: loaded
+    } cases[] = {
+        {"beside the program", "bin", "bin", 0755, 0755, false, ""},
+        {"under a sticky folder", "lib/trio", "lib", 01777, 0644, false, ""},
+        {"in a folder others can write", "bin", "bin", 0777, 0755, false, "/bin can be written by others"},
+        {"in a group's folder", "bin", "bin", 02775, 0755, false, "/bin can be written by others"},
+        {"a file others can write", "bin", "bin", 0755, 0666, false, "/bin/trio-display.so can be written by others"},
+        {"another user's file", "bin", "bin", 0755, 0755, true, "/bin/trio-display.so is another user's"},
+        {"under a folder others can write", "lib/trio", "lib", 0777, 0644, false, "/lib can be written by others"},
+        {"in a sticky folder others can write", "lib/trio", "trio", 01777, 0644, false,
+         "/lib/trio can be written by others"},
+    };
+    for (auto& c : cases) {
+        if (c.nobodys && ::geteuid() != 0) continue;
+        SCOPED_TRACE(c.name);
+        test::TempDir copy, data;
+        ::chmod(copy.path().c_str(), 0755);
+        for (const char* folder : {"bin", "lib", "lib/trio"}) ASSERT_EQ(::mkdir((copy / folder).c_str(), 0755), 0);
+        copy.write("bin/computer", test::TempDir::read_file(test::bin("computer")));
+        ::chmod((copy / "bin/computer").c_str(), 0755);
+        std::string module = copy / c.place + "/trio-display.so";
+        copy.write(std::string(c.place) + "/trio-display.so", test::TempDir::read_file(TRIO_PLANTED_MODULE));
+        ::chmod(module.c_str(), c.file_mode);
+        if (c.nobodys) {
+            ASSERT_EQ(::chown(module.c_str(), 65534, 65534), 0);
+        }
+        std::string folder = std::strcmp(c.folder, "trio") == 0 ? "lib/trio" : c.folder;
+        ::chmod((copy / folder).c_str(), c.folder_mode);
+        data.write("computer.dat", "12,18,2");
+        test::RunOptions options;
+        options.display = ":4321";  // never reached: the planted module has no entry point
+        test::RunResult r = test::run(copy / "bin/computer", data.path(), options);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, "OK\n");
+        EXPECT_EQ(data.exists("planted-module-ran"), c.refused.empty());
+        std::string why = c.refused.empty() ? "the display module trio-display.so cannot be loaded"
+                                            : "the display module " + module + " is not used: " + copy.path() + c.refused;
+        EXPECT_EQ(r.err, "computer: " + why + "; the box is not shown\n");
+        EXPECT_EQ(data.read("computer.sol"), "2\n3\n4\n6\n12\n");
+    }
 }
 
 }  // namespace

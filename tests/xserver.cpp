@@ -20,8 +20,19 @@
 
 namespace test {
 
-XServer::XServer() {
+XServer::XServer(bool refusing) {
     int fds[2];
+    if (refusing) {  // one MIT-MAGIC-COOKIE-1 for any address and display (FamilyWild), made up here
+        char name[] = "/tmp/trio-cookies-XXXXXX";
+        int fd = ::mkstemp(name);
+        if (fd < 0) return;
+        std::string entry("\xff\xff\0\0\0\0\0\x12MIT-MAGIC-COOKIE-1\0\x10", 28);
+        for (int i = 0; i < 16; ++i) entry += static_cast<char>(std::rand());
+        bool written = ::write(fd, entry.data(), entry.size()) == static_cast<ssize_t>(entry.size());
+        ::close(fd);
+        cookies_ = name;
+        if (!written) return;
+    }
     if (pipe(fds) != 0) return;
     pid_t pid = fork();
     if (pid == 0) {
@@ -30,6 +41,9 @@ XServer::XServer() {
         int null = ::open("/dev/null", O_RDWR);
         dup2(null, 0), dup2(null, 1), dup2(null, 2);
         std::string fd = std::to_string(fds[1]);
+        if (!cookies_.empty())
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-noreset", "-nolisten",
+                   "tcp", "-auth", cookies_.c_str(), static_cast<char*>(nullptr));
         execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-noreset", "-nolisten",
                "tcp", static_cast<char*>(nullptr));
         _exit(127);
@@ -50,6 +64,7 @@ XServer::~XServer() {
         ::waitpid(pid_, nullptr, 0);
     }
     if (number_pipe_ >= 0) ::close(number_pipe_);
+    if (!cookies_.empty()) ::unlink(cookies_.c_str());
 }
 
 std::string XServer::shell(const std::string& command) const {

@@ -8,8 +8,9 @@ namespace test {
 
 class XServer {
   public:
-    // Starts Xvfb on a free display with a 24-bit screen; display() is empty if it cannot.
-    XServer();
+    // Starts Xvfb on a free display with a 24-bit screen; display() is empty if it cannot. A
+    // refusing one takes only clients that show a cookie of its own, which no one has.
+    explicit XServer(bool refusing = false);
     ~XServer();
     XServer(const XServer&) = delete;
     XServer& operator=(const XServer&) = delete;
@@ -32,6 +33,7 @@ class XServer {
     int pid_ = -1;
     int number_pipe_ = -1;
     std::string display_;
+    std::string cookies_;  // the refusing server's authorization file
 };
 
 }  // namespace test
