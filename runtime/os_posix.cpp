@@ -109,7 +109,7 @@ const Stop stops[] = {
 
 // The real-time signals end the process too; their words are made once, before any can arrive.
 constexpr int max_realtime = 64;
-char realtime_how[max_realtime][40];
+char realtime_how[max_realtime][56];  // room for any int twice, so that no compiler sees a cut
 
 struct sigaction before_faults[NSIG];
 
