@@ -74,11 +74,13 @@ class OutputFile {
         file_ = os::no_file;
     }
 
+    // Removed while still open, so that the system may remove it through its own handle (on
+    // Windows, even while another program reads it).
     void abandon() noexcept {
-        os::close(file_);
-        file_ = os::no_file;
         if (!committed_ && temporaries[number_][0]) os::remove_now(temporaries[number_]);
         temporaries[number_][0] = '\0';
+        os::close(file_);
+        file_ = os::no_file;
     }
 
     ~OutputFile() { abandon(); }
