@@ -229,6 +229,24 @@ bool standard_error_is_seen() {
 bool write_standard(Stream stream, std::string_view text, std::string* why) {
     HANDLE h = standard(stream == Stream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
     if (!h) return true;  // nowhere to write: started from the desktop
+    DWORD mode = 0;
+    if (::GetConsoleMode(h, &mode)) {
+        // A console shows characters in its own code page, whatever bytes it is given: given
+        // UTF-16, it shows any language right on any code page.
+        std::wstring w = wide(text);
+        std::wstring_view rest(w);
+        while (!rest.empty()) {
+            DWORD chunk = rest.size() > 4096 ? 4096 : static_cast<DWORD>(rest.size());
+            if (chunk < rest.size() && IS_HIGH_SURROGATE(rest[chunk - 1])) --chunk;  // a character whole
+            DWORD done = 0;
+            if (!::WriteConsoleW(h, rest.data(), chunk, &done, nullptr) || done == 0) {
+                if (why) *why = system_text(::GetLastError());
+                return false;
+            }
+            rest.remove_prefix(done);
+        }
+        return true;
+    }
     while (!text.empty()) {
         DWORD done = 0;
         if (!::WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &done, nullptr) || done == 0) {
