@@ -267,6 +267,7 @@ TEST_P(ErrorBox, ShowsTheReportFromTheDesktop) {
             "manifest: supported OS: {35138B9A-5D96-4FBD-8E2D-A2440225F93A}",  // 7
             "manifest: dpiAware: true/pm",
             "manifest: dpiAwareness: PerMonitorV2, PerMonitor",
+            "manifest: longPathAware: true",
             "manifest: depends on: *.Windows.Common-Controls,*version=\"6.0.*",  // the boxes' controls
         };
         ASSERT_EQ(declared.size(), std::size(manifest)) << r.out;
