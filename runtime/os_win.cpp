@@ -440,7 +440,7 @@ void copy_security(HANDLE from, HANDLE to) {
 
 }  // namespace
 
-// The earlier result's attributes (hidden, system, archive and the like), creation time, access
+// The earlier result's attributes (hidden, system and the like), creation time, access
 // list and owner carried over, as Windows carries them when it replaces a file; a new result is
 // an ordinary file, not hidden as its temporary was, with the access list the folder gives it.
 // All as far as the system allows, as on POSIX.
@@ -452,10 +452,10 @@ void settle(File file, const ResultPlace& place) {
                                      share_all, nullptr, OPEN_EXISTING, 0, nullptr));
         BY_HANDLE_FILE_INFORMATION info{};
         if (earlier.valid() && ::GetFileInformationByHandle(earlier.h, &info)) {
-            constexpr DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                                   FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE |
-                                   FILE_ATTRIBUTE_TEMPORARY;
-            basic.FileAttributes = info.dwFileAttributes & kept ? info.dwFileAttributes & kept : FILE_ATTRIBUTE_NORMAL;
+            // Marked for the next backup (archive) whatever the earlier one was: its content is new.
+            constexpr DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED |
+                                   FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_TEMPORARY;
+            basic.FileAttributes = (info.dwFileAttributes & kept) | FILE_ATTRIBUTE_ARCHIVE;
             basic.CreationTime.LowPart = info.ftCreationTime.dwLowDateTime;
             basic.CreationTime.HighPart = static_cast<LONG>(info.ftCreationTime.dwHighDateTime);
             copy_security(earlier.h, handle(file));
