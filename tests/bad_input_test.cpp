@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "support.hpp"
 
@@ -17,7 +18,8 @@ namespace {
 
 enum class Setup { Input, NoInput, NoInputFrenchUser, InputIsDirectory, InputInTwoOtherCases, InputIsDirectoryInOtherCase,
                    ResultIsDirectory, ResultIsFifo, ReadOnlyDirectory, ReadOnlyResult, SizeLimit, Terminate, Quit,
-                   IgnoredThenTerminate, ResultSyncFails, DirectorySyncFails };
+                   IgnoredThenTerminate, ResultSyncFails, DirectorySyncFails, ResultHeldOpen,
+                   TemporaryReadResultHeldOpen };
 
 struct Hostile {
     std::string name;
@@ -54,6 +56,11 @@ std::string other_case(const std::string& name, bool first_only = false) {
     return out;
 }
 
+// Another program holding files open, as Windows has them: the earlier result opened without
+// sharing its deletion for longer than the move waits, and the temporary too, by a reader that
+// shares it.
+bool windows_only(Setup setup) { return setup == Setup::ResultHeldOpen || setup == Setup::TemporaryReadResultHeldOpen; }
+
 // What only POSIX has: a file size limit, signals, permission bits for another user, a preloaded
 // library, two names that differ only in case.
 bool posix_only(Setup setup) {
@@ -64,7 +71,7 @@ bool posix_only(Setup setup) {
 }
 
 void check(const Program& p, const Hostile& c) {
-    if (test::windows() && posix_only(c.setup)) return;
+    if (test::windows() ? posix_only(c.setup) : windows_only(c.setup)) return;
     bool preloaded = c.setup == Setup::ResultSyncFails || c.setup == Setup::DirectorySyncFails;
     if (preloaded && !test::native()) return;  // the shim is built for this machine
     SCOPED_TRACE(std::string(p.name) + ": " + c.name);
@@ -130,8 +137,17 @@ void check(const Program& p, const Hostile& c) {
         ::chmod((copy / p.name).c_str(), 0755);
         program = copy / p.name;
     }
+    std::optional<test::Bystander> holder, reader;
+    if (windows_only(c.setup)) holder.emplace(dir.path(), std::vector<std::string>{"hold", p.result, "rw", "5000"});
+    if (c.setup == Setup::TemporaryReadResultHeldOpen)
+        reader.emplace(dir.path(), std::vector<std::string>{"snatch", ".", "." + std::string(p.result) + ".tmp", "rwd",
+                                                            "3000"});
     test::RunResult r = test::run(program, dir.path(), options);
     ::chmod(dir.path().c_str(), 0755);
+    if (reader) {  // the temporary goes once its reader lets go
+        EXPECT_EQ(reader->finish().out, "opened\n");
+    }
+    if (holder) holder->finish();
 
     EXPECT_FALSE(r.timed_out);
     EXPECT_FALSE(read_by_another);
@@ -145,7 +161,7 @@ void check(const Program& p, const Hostile& c) {
     }
     std::string report = std::string(p.name) + ": " +
                          (c.status < 128 ? "run-time error " + std::to_string(c.status) + ": " : "") + c.says;
-    EXPECT_TRUE(test::is_line(r.err, report)) << r.err << "is not\n" << report;
+    EXPECT_TRUE(test::is_line(r.err, report, test::line_end())) << r.err << "is not\n" << report;
     EXPECT_EQ(r.out, "");  // the box is never shown
     EXPECT_EQ(dir.entries(), before);  // no temporary file left
     if (c.setup == Setup::DirectorySyncFails) {  // the new result is in place, and the report says so
@@ -233,6 +249,12 @@ std::vector<Hostile> common_cases(const std::string& input_name, const std::stri
          Setup::ReadOnlyDirectory},
         {"read-only result", valid, 70, "Permission denied: " + result_name + " is not writable",
          Setup::ReadOnlyResult},
+        {"earlier result held open by another program", valid, 70,
+         "Permission denied: replacing " + result_name + ": " + result_name + " is held open by another program: *",
+         Setup::ResultHeldOpen},
+        {"the temporary read by another program, the earlier result held", valid, 70,
+         "Permission denied: replacing " + result_name + ": " + result_name + " is held open by another program: *",
+         Setup::TemporaryReadResultHeldOpen},
         {"no room for the first byte", valid, 57, "Device I/O error: writing " + result_name + ": File too large",
          Setup::SizeLimit, 0},
         {"the disk fails the sync of the result", valid, 57, "Device I/O error: syncing " + result_name +
@@ -355,19 +377,31 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
         bool nobodys = false;  // the earlier result and its directory are nobody's; root runs the program
         bool planted = false;  // temporary names of the run's likely process numbers made beforehand
         bool input_in_other_case = false;  // as copied from Windows: read all the same, the result keeps its name
+        // Windows: another program at work meanwhile ("result": holding the earlier result for a
+        // second, not sharing its deletion; "indexer": opening the temporary as it appears, not
+        // sharing its deletion, which is refused, or sharing it, which is not), and in what
+        // words it says how that went.
+        std::string bystander = "";
+        std::string bystander_says = "";
+        int depth = 0;  // run in a folder this deep in the scratch one (a path past MAX_PATH on Windows)
     } variants[] = {{}, {"\r\n", {}}, {"\r", {}}, {"\n", {0}}, {"\n", {1}}, {"\n", {2}}, {"\n", {0, 1}},
                     {"\n", {0, 2}}, {"\n", {1, 2}}, {"\n", {0, 1, 2}}, {"\n", {}, ::geteuid() == 0 ? 0 : -1},
                     {"\n", {}, 04755}, {"\n", {}, 0640, ::geteuid() == 0}, {"\n", {}, -1, false, true},
-                    {"\r\n", {}, -1, false, false, true}};
+                    {"\r\n", {}, -1, false, false, true},
+                    {"\n", {}, -1, false, false, false, "result"},
+                    {"\n", {}, -1, false, false, false, "indexer", "refused 32\n"},
+                    {"\n", {}, -1, false, false, false, "indexer sharing deletion", "opened\n"},
+                    {"\n", {}, -1, false, false, false, "", "", 4}};
     mode_t mask = ::umask(0);
     ::umask(mask);
     for (auto& [p, lf] : programs) {
         std::string expected;
         for (const Variant& v : variants) {
             if (test::windows() && (!v.closed.empty() || v.mode >= 0)) continue;  // POSIX descriptors and modes
+            if (!test::windows() && !v.bystander.empty()) continue;  // a program of Windows
             std::string input;
             for (char c : lf) input += c == '\n' ? v.ends : std::string(1, c);
-            test::TempDir dir;
+            test::TempDir dir(v.depth);
             std::string input_name = v.input_in_other_case ? other_case(p.input) : p.input;
             dir.write(input_name, input);
             if (v.mode >= 0) {
@@ -385,10 +419,23 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
             for (const std::string& name : planted) dir.write(name, "");
             test::RunOptions options;
             options.closed_fds = v.closed;
+            std::optional<test::Bystander> bystander;
+            if (v.bystander == "result") {
+                dir.write(p.result, earlier);
+                bystander.emplace(dir.path(), std::vector<std::string>{"hold", p.result, "rw", "1000"});
+            } else if (!v.bystander.empty()) {
+                bystander.emplace(dir.path(), std::vector<std::string>{"snatch", ".", "." + std::string(p.result) + ".tmp",
+                                                                       v.bystander == "indexer" ? "rw" : "rwd", "1000"});
+            }
             test::RunResult r = test::run(test::bin(p.name), dir.path(), options);
             SCOPED_TRACE(std::string(p.name) + " ends " + std::to_string(v.ends.size()) + " closed " +
                          std::to_string(v.closed.size()) + (v.closed.empty() ? "" : " from " + std::to_string(v.closed[0])) +
-                         (v.input_in_other_case ? " as " + input_name : ""));
+                         (v.input_in_other_case ? " as " + input_name : "") +
+                         (v.bystander.empty() ? "" : ", " + v.bystander + " busy") +
+                         (v.depth ? ", " + std::to_string(dir.path().size()) + " characters deep" : ""));
+            if (bystander) {
+                EXPECT_EQ(bystander->finish().out, v.bystander_says);
+            }
             EXPECT_EQ(r.status, 0) << r.err;
             if (expected.empty()) expected = dir.read(p.result);
             EXPECT_EQ(dir.read(p.result), expected);

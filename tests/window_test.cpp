@@ -140,6 +140,16 @@ TEST(Box, IsDismissedByEnterEscapeClickAndClose) {
     }
 }
 
+// Whether another program may open a result while the box or the window waits, sharing its
+// reading alone: so on Windows where the program holds no handle on it by then (POSIX has no such
+// sharing to refuse).
+bool opens_alone(const test::TempDir& dir, const std::string& result) {
+    if (!test::windows()) return true;
+    test::RunOptions options;
+    options.args = {"open", result};
+    return test::run(test::bin("bystander"), dir.path(), options).out == "0\n";
+}
+
 TEST(Box, ComputerWaitsForOkWithItsResultComplete) {
     test::TempDir dir;
     dir.write("computer.dat", "12,18,2");
@@ -148,6 +158,7 @@ TEST(Box, ComputerWaitsForOkWithItsResultComplete) {
     ASSERT_NE(w, 0u) << x->display();
     EXPECT_EQ(dir.read("computer.sol"), test::lines("2\n3\n4\n6\n12\n"));
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"computer.dat", "computer.sol"}));
+    EXPECT_TRUE(opens_alone(dir, "computer.sol"));
     x->shell("xdotool windowfocus --sync " + std::to_string(w) + " key Return");
     test::RunResult r = computer.finish();
     EXPECT_EQ(r.status, 0) << r.err;
@@ -187,6 +198,7 @@ TEST(Window, TallageShowsItsWindowUntilClosed) {
     EXPECT_EQ(test::count_lines(sol), 9999u);
     std::string head = test::lines("10\n0 5\n0 5\n");
     EXPECT_EQ(sol.substr(0, head.size()), head);
+    EXPECT_TRUE(opens_alone(dir, "tallage.sol"));
     x->request_close(w);
     test::RunResult r = tallage.finish();
     EXPECT_EQ(r.status, 0) << r.err;
