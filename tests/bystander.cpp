@@ -13,6 +13,10 @@
 //                                                 says the system's error, 0 if none
 //   bystander attributes <file> [<hex>]           says (or sets) its attributes, in hex
 //   bystander access <file> [<sddl>]              says (or sets) its access list, as SDDL
+//   bystander console <program> <code page>       run <program> in a console of its own, of that
+//                                                 code page, as from a command prompt; say what
+//                                                 the console shows, line by line, and end with
+//                                                 the program's status
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
@@ -96,6 +100,42 @@ int main(int argc, char** argv) {
         std::snprintf(text, sizeof text, "%lx\n", ::GetFileAttributesW(file.c_str()));
         say(text);
         return 0;
+    }
+    if (what == "console" && argc == 4) {
+        HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);  // the test's pipe, not the console's
+        ::FreeConsole();
+        if (!::AllocConsole() || !::SetConsoleOutputCP(static_cast<UINT>(std::stoul(argv[3])))) return 125;
+        HANDLE screen = ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+        std::wstring program = wide(argv[2]);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        if (!::CreateProcessW(program.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+            return 126;
+        ::WaitForSingleObject(process.hProcess, INFINITE);
+        DWORD status = 1;
+        ::GetExitCodeProcess(process.hProcess, &status);
+        // Rows as full as the console is wide go on in the next one.
+        CONSOLE_SCREEN_BUFFER_INFO info{};
+        ::GetConsoleScreenBufferInfo(screen, &info);
+        std::wstring shown;
+        for (SHORT y = 0; y <= info.dwCursorPosition.Y; ++y) {
+            std::wstring row(static_cast<std::size_t>(info.dwSize.X), L' ');
+            DWORD got = 0;
+            ::ReadConsoleOutputCharacterW(screen, row.data(), static_cast<DWORD>(row.size()), COORD{0, y}, &got);
+            row.resize(got);
+            bool full = row.find_last_not_of(L' ') + 1 == row.size() && !row.empty();
+            row.erase(row.find_last_not_of(L' ') + 1);
+            shown += row;
+            if (!full && !row.empty()) shown += L"\n";
+        }
+        int n = ::WideCharToMultiByte(CP_UTF8, 0, shown.data(), static_cast<int>(shown.size()), nullptr, 0, nullptr, nullptr);
+        std::string text(static_cast<std::size_t>(n), '\0');
+        ::WideCharToMultiByte(CP_UTF8, 0, shown.data(), static_cast<int>(shown.size()), text.data(), n, nullptr, nullptr);
+        DWORD done = 0;
+        ::WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &done, nullptr);
+        return static_cast<int>(status);
     }
     if (what == "access" && (argc == 3 || argc == 4)) {
         std::wstring file = wide(argv[2]);

@@ -298,6 +298,21 @@ const Failing failing[] = {
 INSTANTIATE_TEST_SUITE_P(Programs, ErrorBox, ::testing::ValuesIn(failing),
                          [](const auto& info) { return std::string(info.param.program); });
 
+// Started from a console, the report is on the console, in the user's language whatever the
+// console's code page (850 here, where UTF-8 bytes would show as other characters). Windows
+// only: under Wine a console needs a display.
+TEST(ErrorBox, NotFromAConsoleInAnyLanguage) {
+    if (!test::windows()) GTEST_SKIP() << "a Windows console";
+    test::TempDir dir;
+    test::RunOptions options;
+    options.display = x->display();
+    options.environment = {"LANG=pt_BR.UTF-8", "LC_ALL=pt_BR.UTF-8"};
+    options.args = {"console", test::bin("photo"), "850"};
+    test::RunResult r = test::run(test::bin("bystander"), dir.path(), options);
+    EXPECT_EQ(r.status, 53) << r.err;
+    EXPECT_EQ(r.out, "photo: run-time error 53: File not found: opening PHOTO.DAT: Arquivo n\xc3\xa3o encontrado\n");
+}
+
 // From a terminal the line is enough: no box, no wait, even with a display at hand.
 TEST(ErrorBox, NotFromATerminal) {
     if (test::windows()) GTEST_SKIP() << "a POSIX terminal";
