@@ -86,7 +86,8 @@ struct Open {
     bool result = false;
     std::string temp;          // a result's temporary, as create_beside gave its path out
     std::wstring temp_system;  // the same, as the system is given it
-    std::wstring named;        // once it has its name: the result's path, as the system is given it
+    bool moved = false;        // it has the result's name
+    std::wstring named;        // and this is the result's path, as the system is given it
     DWORD flush_error = 0;     // a flush that failed once the result had its name
 };
 
@@ -94,7 +95,8 @@ Open* open_of(File file) { return reinterpret_cast<Open*>(file); }
 HANDLE handle(File file) { return open_of(file)->handle; }
 
 // The results being written, where a stop (in a thread of its own) and the move find them by the
-// temporary's path. A fixed table: noting one never fails, nor allocates.
+// temporary's path. A fixed table, so that noting one never allocates; one past its room is
+// moved and removed by its name alone.
 SRWLOCK noted_lock = SRWLOCK_INIT;
 std::array<Open*, 64> noted{};
 
@@ -108,7 +110,7 @@ struct Noted {
 // The result whose temporary is at path and has no name yet, or null.
 Open* noted_temporary(const char* path) {
     for (Open* o : noted)
-        if (o && o->named.empty() && o->temp == path) return o;
+        if (o && !o->moved && o->temp == path) return o;
     return nullptr;
 }
 
@@ -503,30 +505,49 @@ void sync(File file, const std::string& name) {
 
 namespace {
 
-// Whether another program holds the file open without sharing its deletion (as indexers, virus
-// scanners and sync clients open files to read them): nothing can be moved over it meanwhile.
+// Whether another program holds the file open (as indexers, virus scanners and sync clients open
+// files to read them, and editors the files they show): nothing can be moved over it meanwhile,
+// unless the system moves names as POSIX does. The program itself holds no handle on it.
 bool held_by_another(const std::wstring& path) {
-    Handle probe(::CreateFileW(path.c_str(), DELETE, share_all, nullptr, OPEN_EXISTING, 0, nullptr));
+    Handle probe(::CreateFileW(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     return !probe.valid() && ::GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
-// The temporary given the result's name through its own handle, over an earlier result; false,
-// with the system's reason in err, where it cannot be (unsupported where err is one of those below).
-bool rename_by_handle(HANDLE h, const std::wstring& to, DWORD& err) {
-    std::vector<char> room(sizeof(FILE_RENAME_INFO) + (to.size() + 1) * sizeof(wchar_t));
-    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(room.data());
-    rename->ReplaceIfExists = TRUE;
-    rename->RootDirectory = nullptr;
-    rename->FileNameLength = static_cast<DWORD>(to.size() * sizeof(wchar_t));
-    std::copy(to.begin(), to.end(), rename->FileName);
-    if (::SetFileInformationByHandle(h, FileRenameInfo, rename, static_cast<DWORD>(room.size()))) return true;
-    err = ::GetLastError();
-    return false;
-}
-
+// Whether a failed call failed for want of the call itself, in this system or file system.
 bool unsupported(DWORD err) {
     return err == ERROR_INVALID_PARAMETER || err == ERROR_NOT_SUPPORTED || err == ERROR_INVALID_FUNCTION ||
            err == ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+// FileRenameInfoEx, from Windows 10 1607 on (not in the headers for older targets), and its flags.
+constexpr auto rename_info_ex = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+constexpr DWORD replace_if_exists = 0x1, posix_semantics = 0x2;
+
+// The temporary given the result's name through its own handle, over an earlier result: as POSIX
+// moves names where the system can (an earlier result that another program reads, sharing its
+// deletion, is then no obstacle: the reader keeps reading the earlier file), else as Windows
+// always has. False, with the system's reason in err, where it cannot be.
+bool rename_by_handle(HANDLE h, const std::wstring& to, DWORD& err) {
+    static bool posix_unsupported = false;
+    std::vector<char> room(sizeof(FILE_RENAME_INFO) + (to.size() + 1) * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(room.data());
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(to.size() * sizeof(wchar_t));
+    std::copy(to.begin(), to.end(), rename->FileName);
+    if (!posix_unsupported) {
+        // Flags share their place with ReplaceIfExists, a DWORD where the headers have a BOOLEAN.
+        const DWORD flags = replace_if_exists | posix_semantics;
+        std::copy_n(reinterpret_cast<const char*>(&flags), sizeof flags, room.data());
+        if (::SetFileInformationByHandle(h, rename_info_ex, rename, static_cast<DWORD>(room.size()))) return true;
+        err = ::GetLastError();
+        if (!unsupported(err)) return false;
+        posix_unsupported = true;
+        std::fill_n(room.data(), sizeof flags, '\0');
+    }
+    rename->ReplaceIfExists = TRUE;
+    if (::SetFileInformationByHandle(h, FileRenameInfo, rename, static_cast<DWORD>(room.size()))) return true;
+    err = ::GetLastError();
+    return false;
 }
 
 // How long a replace waits in all for a file that another program holds, as such programs let
@@ -576,6 +597,7 @@ void replace(const char* temp, const std::string& path, const std::string& name)
     }
     if (!open) return;
     Noted lock;
+    open->moved = true;
     try {
         open->named = target;
     } catch (...) {  // no memory: the name is known by the path alone, and later writes fail
