@@ -377,8 +377,8 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
         bool nobodys = false;  // the earlier result and its directory are nobody's; root runs the program
         bool planted = false;  // temporary names of the run's likely process numbers made beforehand
         bool input_in_other_case = false;  // as copied from Windows: read all the same, the result keeps its name
-        // Windows: another program at work meanwhile ("result": holding the earlier result for a
-        // second, not sharing its deletion; "indexer": opening the temporary as it appears, not
+        // Windows: another program at work meanwhile ("result": holding the earlier result for
+        // half a second, not sharing its deletion; "indexer": opening the temporary as it appears, not
         // sharing its deletion, which is refused, or sharing it, which is not), and in what
         // words it says how that went.
         std::string bystander = "";
@@ -422,7 +422,7 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
             std::optional<test::Bystander> bystander;
             if (v.bystander == "result") {
                 dir.write(p.result, earlier);
-                bystander.emplace(dir.path(), std::vector<std::string>{"hold", p.result, "rw", "1000"});
+                bystander.emplace(dir.path(), std::vector<std::string>{"hold", p.result, "rw", "500"});
             } else if (!v.bystander.empty()) {
                 bystander.emplace(dir.path(), std::vector<std::string>{"snatch", ".", "." + std::string(p.result) + ".tmp",
                                                                        v.bystander == "indexer" ? "rw" : "rwd", "1000"});
