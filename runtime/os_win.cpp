@@ -403,17 +403,21 @@ File create_beside(const ResultPlace& place, char* temp_path, std::size_t room, 
         if (open->temp.size() >= room) raise(PathFileAccess, escaped(name) + ": name too long");
         open->temp.copy(temp_path, open->temp.size());
         temp_path[open->temp.size()] = '\0';
-        open->handle = ::CreateFileW(open->temp_system.c_str(),
-                                     GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER,
-                                     FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN,
-                                     nullptr);
+        // With the access to give it the earlier result's access list and owner, where the folder
+        // allows it; else without.
+        DWORD err = 0;
+        for (DWORD access : {GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER, GENERIC_WRITE | DELETE}) {
+            open->handle = ::CreateFileW(open->temp_system.c_str(), access, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                         CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+            err = open->handle == INVALID_HANDLE_VALUE ? ::GetLastError() : 0;
+            if (err != ERROR_ACCESS_DENIED) break;
+        }
         if (open->handle != INVALID_HANDLE_VALUE) {
             Noted lock;
             auto free = std::find(noted.begin(), noted.end(), nullptr);
             if (free != noted.end()) *free = open.get();  // else moved and removed by name alone
             return reinterpret_cast<File>(open.release());
         }
-        DWORD err = ::GetLastError();
         temp_path[0] = '\0';
         if ((err != ERROR_FILE_EXISTS && err != ERROR_ALREADY_EXISTS) || attempt >= 100)
             raise(error_for_code(err, PathFileAccess),
