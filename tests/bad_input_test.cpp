@@ -419,13 +419,16 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
             for (const std::string& name : planted) dir.write(name, "");
             test::RunOptions options;
             options.closed_fds = v.closed;
-            std::optional<test::Bystander> bystander;
+            // An indexer gets its go at the temporary while the earlier result is held, and the
+            // temporary waits for the move: it is there long enough to be seen however busy the machine.
+            std::optional<test::Bystander> bystander, holder;
+            if (!v.bystander.empty()) dir.write(p.result, earlier);
             if (v.bystander == "result") {
-                dir.write(p.result, earlier);
-                bystander.emplace(dir.path(), std::vector<std::string>{"hold", p.result, "rw", "500"});
+                holder.emplace(dir.path(), std::vector<std::string>{"hold", p.result, "rw", "500"});
             } else if (!v.bystander.empty()) {
                 bystander.emplace(dir.path(), std::vector<std::string>{"snatch", ".", "." + std::string(p.result) + ".tmp",
-                                                                       v.bystander == "indexer" ? "rw" : "rwd", "1000"});
+                                                                       v.bystander == "indexer" ? "rw" : "rwd", "300"});
+                holder.emplace(dir.path(), std::vector<std::string>{"hold", p.result, "rw", "10000", bystander->done()});
             }
             test::RunResult r = test::run(test::bin(p.name), dir.path(), options);
             SCOPED_TRACE(std::string(p.name) + " ends " + std::to_string(v.ends.size()) + " closed " +
@@ -436,6 +439,7 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
             if (bystander) {
                 EXPECT_EQ(bystander->finish().out, v.bystander_says);
             }
+            if (holder) holder->finish();
             EXPECT_EQ(r.status, 0) << r.err;
             if (expected.empty()) expected = dir.read(p.result);
             EXPECT_EQ(dir.read(p.result), expected);

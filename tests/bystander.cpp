@@ -2,13 +2,16 @@
 // scanner or a sync client that opens files to read them as soon as they appear, or an editor
 // that has a result open; and a look at a file's attributes and access list as the system keeps
 // them. Under Wine, for the Windows rows of the tests. Usage:
-//   bystander hold <file> <share> <ms> <marker>   open <file> for reading, sharing what <share> says
+//   bystander hold <file> <share> <ms> [<until>] <marker>
+//                                                 open <file> for reading, sharing what <share> says
 //                                                 (r, w, d: reading, writing, deletion), create
-//                                                 <marker>, hold it <ms> milliseconds
+//                                                 <marker>, hold it <ms> milliseconds (or until
+//                                                 the file <until> is there)
 //   bystander snatch <dir> <prefix> <share> <ms> <marker>
 //                                                 create <marker>, then open the first file of <dir>
 //                                                 whose name starts with <prefix> the moment it
-//                                                 appears; says "opened" or "refused <error>"
+//                                                 appears; says "opened" or "refused <error>", and
+//                                                 creates <marker>.done
 //   bystander open <file>                         open <file> for reading, sharing reading alone:
 //                                                 says the system's error, 0 if none
 //   bystander attributes <file> [<hex>]           says (or sets) its attributes, in hex
@@ -50,8 +53,11 @@ void mark(const char* marker) {
     ::CloseHandle(::CreateFileW(wide(marker).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
 }
 
-int hold(HANDLE h, int ms) {
-    ::Sleep(static_cast<DWORD>(ms));
+int hold(HANDLE h, int ms, const std::wstring& until = L"") {
+    for (ULONGLONG end = ::GetTickCount64() + static_cast<ULONGLONG>(ms); ::GetTickCount64() < end;) {
+        if (!until.empty() && ::GetFileAttributesW(until.c_str()) != INVALID_FILE_ATTRIBUTES) break;
+        ::Sleep(5);
+    }
     ::CloseHandle(h);
     return 0;
 }
@@ -60,11 +66,11 @@ int hold(HANDLE h, int ms) {
 
 int main(int argc, char** argv) {
     std::string what = argc > 1 ? argv[1] : "";
-    if (what == "hold" && argc == 6) {
+    if (what == "hold" && (argc == 6 || argc == 7)) {
         HANDLE h = ::CreateFileW(wide(argv[2]).c_str(), GENERIC_READ, share_of(argv[3]), nullptr, OPEN_EXISTING, 0, nullptr);
         if (h == INVALID_HANDLE_VALUE) return 1;
-        mark(argv[5]);
-        return hold(h, std::stoi(argv[4]));
+        mark(argv[argc - 1]);
+        return hold(h, std::stoi(argv[4]), argc == 7 ? wide(argv[5]) : L"");
     }
     if (what == "snatch" && argc == 7) {
         std::wstring dir = wide(argv[2]) + L"\\", pattern = dir + wide(argv[3]) + L"*";
@@ -80,9 +86,11 @@ int main(int argc, char** argv) {
                 DWORD err = ::GetLastError();
                 if (err == ERROR_FILE_NOT_FOUND) continue;  // gone again before it could be opened
                 say("refused " + std::to_string(err) + "\n");
+                mark((std::string(argv[6]) + ".done").c_str());
                 return 0;
             }
             say("opened\n");
+            mark((std::string(argv[6]) + ".done").c_str());
             return hold(h, std::stoi(argv[5]));
         }
         return 1;

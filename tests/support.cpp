@@ -258,9 +258,9 @@ bool is_line(const std::string& text, const std::string& pattern, const std::str
 
 Bystander::Bystander(const std::string& dir, std::vector<std::string> args) {
     // The marker's path as Wine shows the machine's root: drive Z.
-    std::string marker = "Z:" + (marks_ / "ready");
-    std::replace(marker.begin(), marker.end(), '/', '\\');
-    args.push_back(marker);
+    marker_ = "Z:" + (marks_ / "ready");
+    std::replace(marker_.begin(), marker_.end(), '/', '\\');
+    args.push_back(marker_);
     RunOptions options;
     options.args = std::move(args);
     result_ = std::async(std::launch::async, [=] { return run(bin("bystander"), dir, options); });

@@ -109,9 +109,13 @@ class Bystander {
   public:
     Bystander(const std::string& dir, std::vector<std::string> args);
     RunResult finish() { return result_.get(); }
+    // The file a snatcher creates once it has had its go at the file it watched for, as Windows
+    // names it.
+    std::string done() const { return marker_ + ".done"; }
 
   private:
     TempDir marks_;
+    std::string marker_;
     std::future<RunResult> result_;
 };
 
