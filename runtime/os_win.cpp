@@ -509,12 +509,18 @@ void sync(File file, const std::string& name) {
 
 namespace {
 
-// Whether another program holds the file open (as indexers, virus scanners and sync clients open
-// files to read them, and editors the files they show): nothing can be moved over it meanwhile,
-// unless the system moves names as POSIX does. The program itself holds no handle on it.
-bool held_by_another(const std::wstring& path) {
+// Who keeps the program from moving a file over this one: another program that holds it open (as
+// indexers, virus scanners and sync clients open files to read them, and editors the files they
+// show), which will let go of it; the system, which refuses the program that file; or no one,
+// now. The program itself holds no handle on it.
+enum class Holder { nobody, another, system };
+Holder holder_of(const std::wstring& path) {
     Handle probe(::CreateFileW(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    return !probe.valid() && ::GetLastError() == ERROR_SHARING_VIOLATION;
+    if (probe.valid()) return Holder::nobody;
+    DWORD err = ::GetLastError();
+    return err == ERROR_SHARING_VIOLATION ? Holder::another
+           : err == ERROR_FILE_NOT_FOUND  ? Holder::nobody
+                                          : Holder::system;
 }
 
 // Whether a failed call failed for want of the call itself, in this system or file system.
@@ -584,15 +590,18 @@ void replace(const char* temp, const std::string& path, const std::string& name)
             if (!moved) err = ::GetLastError();
         }
         if (moved) break;
-        // Which file is busy, if either: the result held by another program, or else the temporary.
+        // Which file is busy, if either: the result held by another program, or else the
+        // temporary. Unless the system itself refuses the program the result, the move is tried
+        // again: whoever held either file may have let go of it since.
         bool refused = err == ERROR_SHARING_VIOLATION || err == ERROR_ACCESS_DENIED || err == ERROR_LOCK_VIOLATION;
+        Holder holder = refused ? holder_of(target) : Holder::system;
         std::string busy;
-        if (refused && held_by_another(target)) {
+        if (holder == Holder::another) {
             busy = path == name ? escaped(name) : escaped(path);
         } else if (err == ERROR_SHARING_VIOLATION || err == ERROR_LOCK_VIOLATION) {
             busy = "its temporary " + escaped(temp);
         }
-        if (busy.empty() || ::GetTickCount64() + pause > deadline) {
+        if (holder == Holder::system || ::GetTickCount64() + pause > deadline) {
             if (busy.empty()) raise(error_for_code(err, PathFileAccess), system_error("replacing " + escaped(name), err));
             raise(PermissionDenied, "replacing " + escaped(name) + ": " + busy +
                                         " is held open by another program: " + system_text(ERROR_SHARING_VIOLATION));
