@@ -19,13 +19,16 @@ const char* program_name = "program";
 constexpr int form_left = 4335, form_top = 4680, form_width = 4680, form_height = 3090;
 
 // A stop (SIGINT, SIGTERM, SIGHUP, or the like) ends the program: temporary files go, earlier
-// results stay, and it says so in one line. Runs where the stop arrives: no allocation here.
+// results stay, and it says so in one line. Runs where the stop arrives: no allocation here. Each
+// line written to standard output or error ends as a result's lines do on this system.
 void on_stop(const char* how) {
     remove_temporaries_now();
     char line[128];
     std::size_t n = 0;
-    for (const char* part : {program_name, ": ", how, "\n"})
-        for (const char* c = part; *c && n < sizeof line; ++c) line[n++] = *c;
+    using std::string_view;
+    for (string_view part : {string_view(program_name), string_view(": "), string_view(how), os::line_end})
+        for (char c : part)
+            if (n < sizeof line) line[n++] = c;
     os::write_standard(os::Stream::Error, std::string_view(line, n));
 }
 
@@ -42,7 +45,7 @@ const char* showing = "the window";
 // the program ends as if the user had dismissed it, with the status it would have had then.
 void on_display_lost(int status) {
     os::write_standard(os::Stream::Error, std::string(program_name) + ": the display went away; " + showing +
-                                              " is closed\n");
+                                              " is closed" + std::string(os::line_end));
     os::exit_now(status);
 }
 
@@ -77,7 +80,7 @@ void message_box(std::string_view prompt) {
     if (!d || !d->message_box(program_name, text.c_str(), BoxLook::information, 0)) {
         // The prompt is the box's stand-in: losing it is a failed write like any other.
         std::string why;
-        if (!os::write_standard(os::Stream::Output, text + "\n", &why))
+        if (!os::write_standard(os::Stream::Output, text + std::string(os::line_end), &why))
             raise(DeviceIO, "writing the prompt to standard output: " + why);
     }
 }
@@ -103,7 +106,7 @@ void finish_after_load() {
         // A notice that cannot be written has nowhere to be reported: the result is complete.
         os::write_standard(os::Stream::Error, std::string(program_name) + ": " +
                                                   (d ? "no window can be made here" : why) +
-                                                  "; the window Form1 is not shown\n");
+                                                  "; the window Form1 is not shown" + std::string(os::line_end));
     }
     end();
 }
@@ -127,7 +130,7 @@ void fail_from_current_exception() noexcept {
     abandon_all();
     // Where even this line cannot be written, the exit status still tells.
     std::string report = "run-time error " + std::to_string(number) + ": " + text;
-    os::write_standard(os::Stream::Error, std::string(program_name) + ": " + report + "\n");
+    os::write_standard(os::Stream::Error, std::string(program_name) + ": " + report + std::string(os::line_end));
     // The box waits for the user with the results already dealt with; should the display go away
     // meanwhile, the program still ends with the error's number.
     try {

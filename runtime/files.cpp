@@ -80,13 +80,15 @@ class OutputFile {
         place_.directory = os::no_file;
     }
 
+    // Removed while still open, so that the system may remove it through its own handle (on
+    // Windows, even while another program reads it).
     void abandon() noexcept {
+        if (!committed_ && temporaries[number_][0]) os::remove_now(temporaries[number_]);
+        temporaries[number_][0] = '\0';
         os::close(file_);
         file_ = os::no_file;
         os::close(place_.directory);
         place_.directory = os::no_file;
-        if (!committed_ && temporaries[number_][0]) os::remove_now(temporaries[number_]);
-        temporaries[number_][0] = '\0';
     }
 
     ~OutputFile() { abandon(); }

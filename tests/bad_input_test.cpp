@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "support.hpp"
 
@@ -18,7 +19,7 @@ namespace {
 enum class Setup { Input, NoInput, NoInputFrenchUser, InputIsDirectory, InputInTwoOtherCases, InputIsDirectoryInOtherCase,
                    InputIsFifoInOtherCase, DanglingInputThenOtherCase, ResultIsDirectory, ResultIsFifo, ReadOnlyDirectory,
                    ReadOnlyResult, SizeLimit, FewDescriptors, Terminate, Quit, IgnoredThenTerminate, ResultSyncFails,
-                   DirectorySyncFails };
+                   DirectorySyncFails, ResultHeldOpen, TemporaryReadResultHeldOpen };
 
 struct Hostile {
     std::string name;
@@ -57,6 +58,11 @@ std::string other_case(const std::string& name, bool first_only = false) {
     return out;
 }
 
+// Another program holding files open, as Windows has them: the earlier result opened without
+// sharing its deletion for longer than the move waits, and the temporary too, by a reader that
+// shares it.
+bool windows_only(Setup setup) { return setup == Setup::ResultHeldOpen || setup == Setup::TemporaryReadResultHeldOpen; }
+
 // What only POSIX has: a file size limit, signals, permission bits for another user, a preloaded
 // library, two names that differ only in case.
 bool posix_only(Setup setup) {
@@ -68,7 +74,7 @@ bool posix_only(Setup setup) {
 }
 
 void check(const Program& p, const Hostile& c) {
-    if (test::windows() && posix_only(c.setup)) return;
+    if (test::windows() ? posix_only(c.setup) : windows_only(c.setup)) return;
     bool preloaded = c.setup == Setup::ResultSyncFails || c.setup == Setup::DirectorySyncFails || c.named;
     if (preloaded && !test::native()) return;  // the shim is built for this machine
     // The sanitizers' runtime, qemu or a loader need descriptors of their own; and qemu has words
@@ -149,8 +155,17 @@ void check(const Program& p, const Hostile& c) {
         ::chmod((copy / p.name).c_str(), 0755);
         program = copy / p.name;
     }
+    std::optional<test::Bystander> holder, reader;
+    if (windows_only(c.setup)) holder.emplace(dir.path(), std::vector<std::string>{"hold", p.result, "rw", "5000"});
+    if (c.setup == Setup::TemporaryReadResultHeldOpen)
+        reader.emplace(dir.path(), std::vector<std::string>{"snatch", ".", "." + std::string(p.result) + ".tmp", "rwd",
+                                                            "3000"});
     test::RunResult r = test::run(program, dir.path(), options);
     ::chmod(dir.path().c_str(), 0755);
+    if (reader) {  // the temporary goes once its reader lets go
+        EXPECT_EQ(reader->finish().out, "opened\n");
+    }
+    if (holder) holder->finish();
 
     EXPECT_FALSE(r.timed_out);
     EXPECT_FALSE(read_by_another);
@@ -167,7 +182,7 @@ void check(const Program& p, const Hostile& c) {
     if (c.says.empty()) {  // a SIGKILL: not a word
         EXPECT_EQ(r.err, "");
     } else {
-        EXPECT_TRUE(test::is_line(r.err, report)) << r.err << "is not\n" << report;
+        EXPECT_TRUE(test::is_line(r.err, report, test::line_end())) << r.err << "is not\n" << report;
     }
     EXPECT_EQ(r.out, "");  // the box is never shown
     EXPECT_EQ(dir.entries(), before);  // no temporary file left
@@ -262,6 +277,12 @@ std::vector<Hostile> common_cases(const std::string& input_name, const std::stri
          Setup::ReadOnlyDirectory},
         {"read-only result", valid, 70, "Permission denied: " + result_name + " is not writable",
          Setup::ReadOnlyResult},
+        {"earlier result held open by another program", valid, 70,
+         "Permission denied: replacing " + result_name + ": " + result_name + " is held open by another program: *",
+         Setup::ResultHeldOpen},
+        {"the temporary read by another program, the earlier result held", valid, 70,
+         "Permission denied: replacing " + result_name + ": " + result_name + " is held open by another program: *",
+         Setup::TemporaryReadResultHeldOpen},
         {"no room for the first byte", valid, 57, "Device I/O error: writing " + result_name + ": File too large",
          Setup::SizeLimit, 0},
         {"the disk fails the sync of the result", valid, 57, "Device I/O error: syncing " + result_name +
@@ -399,20 +420,32 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
         bool input_in_other_case = false;  // as copied from Windows: read all the same, the result keeps its name
         bool by_nobody = false;  // run as nobody over root's earlier result, which lends no mode or owner
         bool named = false;      // the file system taken to have no unnamed files: a named temporary
+        // Windows: another program at work meanwhile ("result": holding the earlier result for
+        // half a second, not sharing its deletion; "indexer": opening the temporary as it appears, not
+        // sharing its deletion, which is refused, or sharing it, which is not), and in what
+        // words it says how that went.
+        std::string bystander = "";
+        std::string bystander_says = "";
+        int depth = 0;  // run in a folder this deep in the scratch one (a path past MAX_PATH on Windows)
     } variants[] = {{}, {"\r\n", {}}, {"\r", {}}, {"\n", {0}}, {"\n", {1}}, {"\n", {2}}, {"\n", {0, 1}},
                     {"\n", {0, 2}}, {"\n", {1, 2}}, {"\n", {0, 1, 2}}, {"\n", {}, ::geteuid() == 0 ? 0 : -1},
                     {"\n", {}, 04755}, {"\n", {}, 0640, ::geteuid() == 0}, {"\n", {}, -1, false, true},
                     {"\r\n", {}, -1, false, false, true}, {"\n", {}, 0606, false, false, false, ::geteuid() == 0},
-                    {"\n", {}, 0640, false, false, false, false, test::native()}};
+                    {"\n", {}, 0640, false, false, false, false, test::native()},
+                    {"\n", {}, -1, false, false, false, false, false, "result"},
+                    {"\n", {}, -1, false, false, false, false, false, "indexer", "refused 32\n"},
+                    {"\n", {}, -1, false, false, false, false, false, "indexer sharing deletion", "opened\n"},
+                    {"\n", {}, -1, false, false, false, false, false, "", "", 4}};
     mode_t mask = ::umask(0);
     ::umask(mask);
     for (auto& [p, lf] : programs) {
         std::string expected;
         for (const Variant& v : variants) {
             if (test::windows() && (!v.closed.empty() || v.mode >= 0)) continue;  // POSIX descriptors and modes
+            if (!test::windows() && !v.bystander.empty()) continue;  // a program of Windows
             std::string input;
             for (char c : lf) input += c == '\n' ? v.ends : std::string(1, c);
-            test::TempDir dir;
+            test::TempDir dir(v.depth);
             std::string input_name = v.input_in_other_case ? other_case(p.input) : p.input;
             dir.write(input_name, input);
             if (v.mode >= 0) {
@@ -430,6 +463,17 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
             for (const std::string& name : planted) dir.write(name, "");
             test::RunOptions options;
             options.closed_fds = v.closed;
+            // An indexer gets its go at the temporary while the earlier result is held, and the
+            // temporary waits for the move: it is there long enough to be seen however busy the machine.
+            std::optional<test::Bystander> bystander, holder;
+            if (!v.bystander.empty()) dir.write(p.result, earlier);
+            if (v.bystander == "result") {
+                holder.emplace(dir.path(), std::vector<std::string>{"hold", p.result, "rw", "500"});
+            } else if (!v.bystander.empty()) {
+                bystander.emplace(dir.path(), std::vector<std::string>{"snatch", ".", "." + std::string(p.result) + ".tmp",
+                                                                       v.bystander == "indexer" ? "rw" : "rwd", "300"});
+                holder.emplace(dir.path(), std::vector<std::string>{"hold", p.result, "rw", "10000", bystander->done()});
+            }
             options.no_unnamed_files = v.named;
             test::TempDir copy;  // another user may not reach the build tree
             std::string program = test::bin(p.name);
@@ -442,7 +486,13 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
             test::RunResult r = test::run(program, dir.path(), options);
             SCOPED_TRACE(std::string(p.name) + " ends " + std::to_string(v.ends.size()) + " closed " +
                          std::to_string(v.closed.size()) + (v.closed.empty() ? "" : " from " + std::to_string(v.closed[0])) +
-                         (v.input_in_other_case ? " as " + input_name : ""));
+                         (v.input_in_other_case ? " as " + input_name : "") +
+                         (v.bystander.empty() ? "" : ", " + v.bystander + " busy") +
+                         (v.depth ? ", " + std::to_string(dir.path().size()) + " characters deep" : ""));
+            if (bystander) {
+                EXPECT_EQ(bystander->finish().out, v.bystander_says);
+            }
+            if (holder) holder->finish();
             EXPECT_EQ(r.status, 0) << r.err;
             if (expected.empty()) expected = dir.read(p.result);
             EXPECT_EQ(dir.read(p.result), expected);

@@ -209,7 +209,7 @@ TEST(Computer, ListsAndSaysOkWithoutADisplay) {
         ComputerRun r = run_computer(c.input);
         EXPECT_EQ(r.status, 0) << c.input << r.err;
         EXPECT_EQ(r.sol, test::lines(c.sol)) << c.input;
-        EXPECT_EQ(r.out, "OK\n");
+        EXPECT_EQ(r.out, test::lines("OK\n"));  // the prompt's line ends as a result's
         EXPECT_EQ(r.err, "");
     }
 }
@@ -227,7 +227,7 @@ TEST(Computer, APromptThatCannotBeWrittenIsAnError) {
         test::RunResult r = test::run(computer, dir.path(), options);
         EXPECT_EQ(r.status, 57) << r.err;
         EXPECT_TRUE(test::is_line(r.err, "computer: run-time error 57: Device I/O error: writing the prompt to "
-                                         "standard output: *")) << r.err;  // then the system's own words
+                                         "standard output: *", test::line_end())) << r.err;  // then the system's own words
         EXPECT_EQ(dir.read("computer.sol"), test::lines("2\n3\n4\n6\n12\n"));
     }
 }

@@ -73,7 +73,8 @@ void report_manifest(const std::wstring& program) {
     struct Setting {
         const wchar_t *space, *name;
     } settings[] = {{L"" TRIO_SXS_SETTINGS "/2005/WindowsSettings", L"dpiAware"},
-                    {L"" TRIO_SXS_SETTINGS "/2016/WindowsSettings", L"dpiAwareness"}};
+                    {L"" TRIO_SXS_SETTINGS "/2016/WindowsSettings", L"dpiAwareness"},
+                    {L"" TRIO_SXS_SETTINGS "/2016/WindowsSettings", L"longPathAware"}};
     for (const Setting& setting : settings) {
         wchar_t value[256] = L"";
         SIZE_T written = 0;

@@ -90,17 +90,59 @@ TEST(Photo, AgreesWithPlainArithmetic) {
     }
 }
 
+// What protected the earlier result protects the new one: its permission bits on POSIX; on
+// Windows its attributes (hidden, system and the like) and its access list, where a new result is
+// an ordinary file, not hidden as its temporary was while it was written.
 TEST(Photo, KeepsTheModeOfAnEarlierResult) {
-    if (test::windows()) GTEST_SKIP() << "Windows files have no permission bits";
-    test::TempDir dir;
-    dir.write("PHOTO.DAT", "7,2.54,2.54,1000");
-    dir.write("photo.sol", "earlier\n");
-    ::chmod((dir / "photo.sol").c_str(), 0640);
-    EXPECT_EQ(test::run(photo, dir.path()).status, 0);
-    struct stat st {};
-    ::stat((dir / "photo.sol").c_str(), &st);
-    EXPECT_EQ(st.st_mode & 0777, 0640u);
-    EXPECT_EQ(dir.read("photo.sol"), "1000\n");
+    struct {
+        int mode;                // POSIX: the earlier result's mode; -1: a Windows row
+        std::string attributes;  // Windows: the earlier result's attributes, in hex; empty: no earlier result
+        std::string access;      // and its access list, as SDDL, where it is given one
+        std::string after;       // the new result's attributes
+    } cases[] = {
+        {0640, "", "", ""},
+        {-1, "", "", "20"},                   // new: an ordinary file
+        {-1, "26", "", "26"},                 // hidden and system
+        {-1, "22", "", "22"},                 // hidden alone
+        {-1, "20", "D:P(A;;FA;;;BA)", "20"},  // an access list of its own
+    };
+    // What the other program says of a file in dir.
+    auto bystander = [](const test::TempDir& dir, std::vector<std::string> args) {
+        test::RunOptions options;
+        options.args = std::move(args);
+        return test::run(test::bin("bystander"), dir.path(), options).out;
+    };
+    for (auto& c : cases) {
+        if (test::windows() == (c.mode >= 0)) continue;
+        SCOPED_TRACE(c.mode >= 0 ? std::to_string(c.mode) : c.attributes + " " + c.access);
+        test::TempDir dir;
+        dir.write("PHOTO.DAT", "7,2.54,2.54,1000");
+        std::string access;
+        if (c.mode >= 0) {
+            dir.write("photo.sol", "earlier\n");
+            ::chmod((dir / "photo.sol").c_str(), static_cast<mode_t>(c.mode));
+        } else if (!c.attributes.empty()) {
+            dir.write("photo.sol", "earlier\n");
+            if (!c.access.empty()) access = bystander(dir, {"access", "photo.sol", c.access});
+            EXPECT_EQ(bystander(dir, {"attributes", "photo.sol", c.attributes}), c.attributes + "\n");
+        }
+        EXPECT_EQ(test::run(photo, dir.path()).status, 0);
+        EXPECT_EQ(dir.read("photo.sol"), test::lines("1000\n"));
+        if (c.mode >= 0) {
+            struct stat st {};
+            ::stat((dir / "photo.sol").c_str(), &st);
+            EXPECT_EQ(st.st_mode & 0777, static_cast<unsigned>(c.mode));
+            continue;
+        }
+        EXPECT_EQ(bystander(dir, {"attributes", "photo.sol"}), c.after + "\n");
+        if (!access.empty()) {
+            EXPECT_EQ(bystander(dir, {"access", "photo.sol"}), access);
+            test::TempDir fresh;  // not what a new result gets
+            fresh.write("PHOTO.DAT", "7,2.54,2.54,1000");
+            EXPECT_EQ(test::run(photo, fresh.path()).status, 0);
+            EXPECT_NE(bystander(fresh, {"access", "photo.sol"}), access);
+        }
+    }
 }
 
 // A result name that is a symbolic link: the file it leads to gets the result, replaced whole

@@ -37,15 +37,19 @@ std::string lines(const std::string& lf_text) {
     return out;
 }
 
-TempDir::TempDir() {
+TempDir::TempDir(int depth) {
     char pattern[] = "/tmp/trio-test-XXXXXX";
     if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    root_ = path_ = pattern;
     ::chmod(path_.c_str(), 0777);  // so that a test may run a program as another user here
+    for (int i = 0; i < depth; ++i) {
+        path_ += "/" + std::string(55, static_cast<char>('a' + i));
+        if (::mkdir(path_.c_str(), 0777) != 0) throw std::runtime_error("mkdir failed");
+    }
 }
 
 TempDir::~TempDir() {
-    std::string cmd = "chmod -R u+w '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'";
+    std::string cmd = "chmod -R u+w '" + root_ + "' 2>/dev/null; rm -rf '" + root_ + "'";
     if (std::system(cmd.c_str()) != 0) {
     }
 }
@@ -262,9 +266,13 @@ bool opens_as(uid_t uid, const std::string& path) {
 
 std::size_t count_lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
 
-bool is_line(const std::string& text, const std::string& pattern) {
-    if (count_lines(text) != 1 || text.back() != '\n') return false;
-    std::string_view line(text.data(), text.size() - 1);
+std::string line_end() { return windows() ? "\r\n" : "\n"; }
+
+bool is_line(const std::string& text, const std::string& pattern, const std::string& end) {
+    if (count_lines(text) != 1 || text.size() < end.size() || text.compare(text.size() - end.size(), end.size(), end) != 0)
+        return false;
+    std::string_view line(text.data(), text.size() - end.size());
+    if (line.find('\r') != std::string_view::npos) return false;
     // Each piece between the stars in turn, the first at the start, the last at the end.
     std::size_t at = 0, from = 0;
     for (bool first = true;; first = false) {
@@ -278,6 +286,18 @@ bool is_line(const std::string& text, const std::string& pattern) {
         if (found == std::string_view::npos) return false;
         at = found + piece.size();
         from = star + 1;
+    }
+}
+
+Bystander::Bystander(const std::string& dir, std::vector<std::string> args) {
+    // The marker's path as Wine shows the machine's root: drive Z.
+    marker_ = "Z:" + (marks_ / "ready");
+    std::replace(marker_.begin(), marker_.end(), '/', '\\');
+    args.push_back(marker_);
+    RunOptions options;
+    options.args = std::move(args);
+    result_ = std::async(std::launch::async, [=] { return run(bin("bystander"), dir, options); });
+    while (!marks_.exists("ready") && result_.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
     }
 }
 

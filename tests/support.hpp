@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <future>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,7 +32,9 @@ std::string lines(const std::string& lf_text);
 
 class TempDir {
   public:
-    TempDir();
+    // A scratch directory; `depth` folders deep in one, each of 55 characters, so that a path in it
+    // passes MAX_PATH on Windows from depth 4 on.
+    explicit TempDir(int depth = 0);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -45,7 +48,7 @@ class TempDir {
     std::vector<std::string> entries() const;
 
   private:
-    std::string path_;
+    std::string root_, path_;
 };
 
 struct RunOptions {
@@ -101,8 +104,29 @@ bool opens_as(uid_t uid, const std::string& path);
 // The number of lines of text.
 std::size_t count_lines(const std::string& text);
 
-// Whether text is exactly one line, the one `pattern` spells out, where each * stands for any run
-// of characters within the line (the system's own words, a name made up at random).
-bool is_line(const std::string& text, const std::string& pattern);
+// How the programs under test end each line they write to standard output or error: as their
+// results' lines end (CR LF for the Windows ones).
+std::string line_end();
+
+// Whether text is exactly one line, ended by `end`, the one `pattern` spells out, where each *
+// stands for any run of characters within the line (the system's own words, a name made up at random).
+bool is_line(const std::string& text, const std::string& pattern, const std::string& end = "\n");
+
+// Another program at work in a folder beside the one under test, as an indexer or an editor
+// (tests/bystander.cpp, for the Windows programs): started in dir with args, and waited for until
+// it is ready (it holds the file, or watches for it); finish() waits for its end.
+class Bystander {
+  public:
+    Bystander(const std::string& dir, std::vector<std::string> args);
+    RunResult finish() { return result_.get(); }
+    // The file a snatcher creates once it has had its go at the file it watched for, as Windows
+    // names it.
+    std::string done() const { return marker_ + ".done"; }
+
+  private:
+    TempDir marks_;
+    std::string marker_;
+    std::future<RunResult> result_;
+};
 
 }  // namespace test

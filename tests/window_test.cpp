@@ -143,6 +143,16 @@ TEST(Box, IsDismissedByEnterEscapeClickAndClose) {
     }
 }
 
+// Whether another program may open a result while the box or the window waits, sharing its
+// reading alone: so on Windows where the program holds no handle on it by then (POSIX has no such
+// sharing to refuse).
+bool opens_alone(const test::TempDir& dir, const std::string& result) {
+    if (!test::windows()) return true;
+    test::RunOptions options;
+    options.args = {"open", result};
+    return test::run(test::bin("bystander"), dir.path(), options).out == "0\n";
+}
+
 TEST(Box, ComputerWaitsForOkWithItsResultComplete) {
     test::TempDir dir;
     dir.write("computer.dat", "12,18,2");
@@ -151,6 +161,7 @@ TEST(Box, ComputerWaitsForOkWithItsResultComplete) {
     ASSERT_NE(w, 0u) << x->display();
     EXPECT_EQ(dir.read("computer.sol"), test::lines("2\n3\n4\n6\n12\n"));
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"computer.dat", "computer.sol"}));
+    EXPECT_TRUE(opens_alone(dir, "computer.sol"));
     x->shell("xdotool windowfocus --sync " + std::to_string(w) + " key Return");
     test::RunResult r = computer.finish();
     EXPECT_EQ(r.status, 0) << r.err;
@@ -190,6 +201,7 @@ TEST(Window, TallageShowsItsWindowUntilClosed) {
     EXPECT_EQ(test::count_lines(sol), 9999u);
     std::string head = test::lines("10\n0 5\n0 5\n");
     EXPECT_EQ(sol.substr(0, head.size()), head);
+    EXPECT_TRUE(opens_alone(dir, "tallage.sol"));
     x->request_close(w);
     test::RunResult r = tallage.finish();
     EXPECT_EQ(r.status, 0) << r.err;
@@ -270,6 +282,7 @@ TEST_P(ErrorBox, ShowsTheReportFromTheDesktop) {
             "manifest: supported OS: {35138B9A-5D96-4FBD-8E2D-A2440225F93A}",  // 7
             "manifest: dpiAware: true/pm",
             "manifest: dpiAwareness: PerMonitorV2, PerMonitor",
+            "manifest: longPathAware: true",
             "manifest: depends on: *.Windows.Common-Controls,*version=\"6.0.*",  // the boxes' controls
         };
         ASSERT_EQ(declared.size(), std::size(manifest)) << r.out;
@@ -287,6 +300,21 @@ const Failing failing[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Programs, ErrorBox, ::testing::ValuesIn(failing),
                          [](const auto& info) { return std::string(info.param.program); });
+
+// Started from a console, the report is on the console, in the user's language whatever the
+// console's code page (850 here, where UTF-8 bytes would show as other characters). Windows
+// only: under Wine a console needs a display.
+TEST(ErrorBox, NotFromAConsoleInAnyLanguage) {
+    if (!test::windows()) GTEST_SKIP() << "a Windows console";
+    test::TempDir dir;
+    test::RunOptions options;
+    options.display = x->display();
+    options.environment = {"LANG=pt_BR.UTF-8", "LC_ALL=pt_BR.UTF-8"};
+    options.args = {"console", test::bin("photo"), "850"};
+    test::RunResult r = test::run(test::bin("bystander"), dir.path(), options);
+    EXPECT_EQ(r.status, 53) << r.err;
+    EXPECT_EQ(r.out, "photo: run-time error 53: File not found: opening PHOTO.DAT: Arquivo n\xc3\xa3o encontrado\n");
+}
 
 // From a terminal the line is enough: no box, no wait, even with a display at hand.
 TEST(ErrorBox, NotFromATerminal) {
