@@ -621,6 +621,42 @@ std::string distrusted(const std::string& real) {
     return why;
 }
 
+// Why a link on the way to path (an absolute one, walked as the system would) is not to be
+// followed, or empty: each link met is held to the rule for results' links, lest someone else
+// choose which file of root's is run.
+std::string untrusted_link(const std::string& path) {
+    std::vector<std::string> todo;
+    push_front(todo, path);
+    std::string at = "/";  // the folder reached, with no link in its path
+    int links = 0;
+    while (!todo.empty()) {
+        std::string part = todo.back();
+        todo.pop_back();
+        if (part == ".") continue;
+        if (part == "..") {
+            at = directory_of(at);
+            continue;
+        }
+        std::string entry = (at == "/" ? "" : at) + "/" + part;
+        struct stat st {};
+        struct stat dir {};
+        if (::lstat(entry.c_str(), &st) != 0) return "";  // what is missing is not loaded anyway
+        if (!S_ISLNK(st.st_mode)) {
+            at = entry;
+            continue;
+        }
+        if (::stat(at.c_str(), &dir) != 0 || !link_is_trusted(st, dir))
+            return escaped(entry) + " is a link of another user in a folder others can write";
+        char target[PATH_MAX];
+        ssize_t n = ::readlink(entry.c_str(), target, sizeof target);
+        if (++links > max_links || n <= 0 || n >= static_cast<ssize_t>(sizeof target))
+            return escaped(entry) + " cannot be followed";
+        if (target[0] == '/') at = "/";
+        push_front(todo, std::string(target, static_cast<std::size_t>(n)));
+    }
+    return "";
+}
+
 // What the window system said, on one line: each run of blanks and line ends one space.
 std::string one_line(const char* said) {
     std::string line;
@@ -665,7 +701,8 @@ const DisplayModule* open_display(std::string& why, void (*lost)(int)) {
     for (const std::string& place : places) {
         char real[PATH_MAX];
         if (place[0] != '/' || !::realpath((place + "/" + display_module_file).c_str(), real)) continue;
-        std::string why_not = distrusted(real);
+        std::string why_not = untrusted_link(place + "/" + display_module_file);
+        if (why_not.empty()) why_not = distrusted(real);
         if (why_not.empty()) lib = ::dlopen(real, RTLD_NOW | RTLD_LOCAL);
         if (lib) break;
         if (!why_not.empty() && refused.empty())

@@ -410,18 +410,22 @@ TEST(NoDisplay, NoModuleWhereAnotherUserCouldPutIt) {
         const char* place;   // the module's folder, beside the program's copy in bin
         const char* folder;  // the folder given folder_mode
         mode_t folder_mode, file_mode;
-        bool nobodys;        // the module file is nobody's
+        bool nobodys;        // the module file (or link) is nobody's
         std::string refused;  // why it is passed over, after its folder's path; empty: loaded
+        bool linked;          // the module is a link of nobody's to the build's own planted one
     } cases[] = {
-        {"beside the program", "bin", "bin", 0755, 0755, false, ""},
-        {"under a sticky folder", "lib/trio", "lib", 01777, 0644, false, ""},
-        {"in a folder others can write", "bin", "bin", 0777, 0755, false, "/bin can be written by others"},
-        {"in a group's folder", "bin", "bin", 02775, 0755, false, "/bin can be written by others"},
-        {"a file others can write", "bin", "bin", 0755, 0666, false, "/bin/trio-display.so can be written by others"},
-        {"another user's file", "bin", "bin", 0755, 0755, true, "/bin/trio-display.so is another user's"},
-        {"under a folder others can write", "lib/trio", "lib", 0777, 0644, false, "/lib can be written by others"},
+        {"beside the program", "bin", "bin", 0755, 0755, false, "", false},
+        {"under a sticky folder", "lib/trio", "lib", 01777, 0644, false, "", false},
+        {"in a folder others can write", "bin", "bin", 0777, 0755, false, "/bin can be written by others", false},
+        {"in a group's folder", "bin", "bin", 02775, 0755, false, "/bin can be written by others", false},
+        {"a file others can write", "bin", "bin", 0755, 0666, false, "/bin/trio-display.so can be written by others",
+         false},
+        {"another user's file", "bin", "bin", 0755, 0755, true, "/bin/trio-display.so is another user's", false},
+        {"under a folder others can write", "lib/trio", "lib", 0777, 0644, false, "/lib can be written by others", false},
         {"in a sticky folder others can write", "lib/trio", "trio", 01777, 0644, false,
-         "/lib/trio can be written by others"},
+         "/lib/trio can be written by others", false},
+        {"a link in a group's folder", "bin", "bin", 02775, 0755, true,
+         "/bin/trio-display.so is a link of another user in a folder others can write", true},
     };
     // "lib/trio" stands for the module's folder as the build has it beside bin (a package's is
     // lib/<multiarch>/trio), "lib" for the one above it.
@@ -444,10 +448,16 @@ TEST(NoDisplay, NoModuleWhereAnotherUserCouldPutIt) {
         ::chmod((copy / "bin/computer").c_str(), 0755);
         std::string place = std::strcmp(c.place, "bin") == 0 ? "bin" : lib_trio;
         std::string module = copy / place + "/trio-display.so";
-        copy.write(place + "/trio-display.so", test::TempDir::read_file(TRIO_PLANTED_MODULE));
-        ::chmod(module.c_str(), c.file_mode);
+        char planted[PATH_MAX];
+        ASSERT_NE(::realpath(TRIO_PLANTED_MODULE, planted), nullptr);
+        if (c.linked) {
+            ASSERT_EQ(::symlink(planted, module.c_str()), 0);
+        } else {
+            copy.write(place + "/trio-display.so", test::TempDir::read_file(TRIO_PLANTED_MODULE));
+            ::chmod(module.c_str(), c.file_mode);
+        }
         if (c.nobodys) {
-            ASSERT_EQ(::chown(module.c_str(), 65534, 65534), 0);
+            ASSERT_EQ(::lchown(module.c_str(), 65534, 65534), 0);
         }
         std::string folder = std::strcmp(c.folder, "trio") == 0 ? lib_trio : std::strcmp(c.folder, "lib") == 0 ? lib : c.folder;
         ::chmod((copy / folder).c_str(), c.folder_mode);
@@ -459,7 +469,8 @@ TEST(NoDisplay, NoModuleWhereAnotherUserCouldPutIt) {
         EXPECT_EQ(r.out, "OK\n");
         EXPECT_EQ(data.exists("planted-module-ran"), c.refused.empty());
         std::string why = c.refused.empty() ? "the display module trio-display.so cannot be loaded"
-                                            : "the display module " + module + " is not used: " + copy.path() + as_built(c.refused);
+                                            : "the display module " + (c.linked ? planted : module) +
+                                                  " is not used: " + copy.path() + as_built(c.refused);
         EXPECT_EQ(r.err, "computer: " + why + "; the box is not shown\n");
         EXPECT_EQ(data.read("computer.sol"), "2\n3\n4\n6\n12\n");
     }
