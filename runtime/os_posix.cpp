@@ -416,13 +416,15 @@ bool sync_directory(const std::string& path, std::string& why) {
 void remove_now(const char* path) noexcept { ::unlink(path); }
 
 const DisplayModule* open_display(std::string& why, void (*lost)(int)) {
-    const char* name = std::getenv("DISPLAY");
+    // A Wayland desktop's display, or an X server's.
+    const char* name = std::getenv("WAYLAND_DISPLAY");
+    if (!name || !*name) name = std::getenv("DISPLAY");
     if (!name || !*name) {
         why = "no display (DISPLAY is not set)";
         return nullptr;
     }
     if (!TRIO_DISPLAY_MODULE) {
-        why = "built without the window libraries (FLTK and X11)";
+        why = "built without the window libraries (GTK and X11)";
         return nullptr;
     }
     // Code is loaded from absolute, installed places only, never from the data folder: beside the

@@ -209,7 +209,7 @@ void PrintTo(const Failing& f, std::ostream* os) { *os << f.program; }
 
 class ErrorBox : public ::testing::TestWithParam<Failing> {};
 
-// The icon at the top left of a box (FLTK draws it at 10, 10, 50 by 50 pixels).
+// The icon at the left of a box (GTK draws it about 25 to 75 pixels across, 5 to 55 down).
 std::vector<unsigned long> icon(unsigned long box) { return x->pixels(box, 10, 10, 50, 50); }
 
 // The icon of an "OK" box, the information look, taken once.
