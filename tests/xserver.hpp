@@ -34,4 +34,27 @@ class XServer {
     std::string display_;
 };
 
+// A session bus with the accessibility bus and its registry on it (at-spi2-core), for reading the
+// programs' windows as a screen reader does; the programs given environment() register there.
+class AccessibilityBus {
+  public:
+    explicit AccessibilityBus(const XServer& on);
+    ~AccessibilityBus();
+    AccessibilityBus(const AccessibilityBus&) = delete;
+    AccessibilityBus& operator=(const AccessibilityBus&) = delete;
+    // Whether the registry answered; the settings for a program that is to register.
+    bool ready() const { return ready_; }
+    std::vector<std::string> environment() const { return {"DBUS_SESSION_BUS_ADDRESS=" + address_}; }
+    // The tree of the application named app, one line per object ("depth role|name|text|focused"),
+    // waiting a few seconds for it to show a window; with press, its first push button is then
+    // pressed through the accessibility action. Bounded: a client can wait for ever on a bus.
+    std::string read(const std::string& app, bool press = false) const;
+
+  private:
+    const XServer& x_;
+    std::vector<int> pids_;
+    std::string address_;
+    bool ready_ = false;
+};
+
 }  // namespace test
