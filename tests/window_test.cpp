@@ -393,6 +393,39 @@ TEST(ErrorBox, NotFromATerminal) {
     }
 }
 
+// On a Wayland desktop (WAYLAND_DISPLAY, no X server) the box and the window are shown there, as a
+// screen reader finds them: the box pressed; Form1 until the compositor goes away, which ends it as
+// the display going away does.
+TEST(Wayland, BoxAndWindowWithoutAnXServer) {
+    if (test::windows()) GTEST_SKIP() << "no Wayland there";
+    ASSERT_TRUE(bus->ready()) << "the accessibility registry did not start";
+    struct {
+        const char *program, *input, *content, *shown, *err;
+    } cases[] = {{"computer", "computer.dat", "12,18,2", "1 alert|Information||", ""},
+                 {"tallage", "tallage.dat", "1,0,0,3,4", "1 frame|Form1|",
+                  "tallage: the display went away; the window Form1 is closed\n"}};
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.program);
+        auto wayland = std::make_unique<test::Compositor>();
+        ASSERT_FALSE(wayland->socket().empty()) << "weston did not start";
+        test::TempDir dir;
+        dir.write(c.input, c.content);
+        test::RunOptions options;  // no DISPLAY
+        options.environment = wayland->environment();
+        for (const std::string& setting : bus->environment()) options.environment.push_back(setting);
+        options.timeout_ms = 15000;
+        auto run = std::async(std::launch::async, [&] { return test::run(test::bin(c.program), dir.path(), options); });
+        bool box = c.program[0] == 'c';
+        std::string tree = bus->read(c.program, box);
+        EXPECT_NE(tree.find(c.shown), std::string::npos) << tree;
+        if (!box) wayland.reset();  // the compositor killed
+        test::RunResult r = run.get();
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(dir.read(std::string(c.program) + ".sol").substr(0, 2), box ? "2\n" : "10");
+    }
+}
+
 // Without a display, with one that cannot be reached, or with one that never answers (a stopped
 // server: given a few seconds), nothing crashes or waits for ever.
 TEST(NoDisplay, BoxPrintsItsPromptAndWindowIsNotShown) {

@@ -177,6 +177,32 @@ AccessibilityBus::~AccessibilityBus() {
     }
 }
 
+Compositor::Compositor() {
+    char name[] = "/tmp/trio-wayland-XXXXXX";
+    if (!::mkdtemp(name)) return;
+    directory_ = name;
+    pid_ = start({"/usr/bin/weston", "--backend=headless-backend.so", "--socket=trio", "--idle-time=0"},
+                 {"XDG_RUNTIME_DIR=" + directory_});
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < until) {
+        if (::access((directory_ + "/trio.lock").c_str(), F_OK) == 0 && ::access((directory_ + "/trio").c_str(), F_OK) == 0) {
+            socket_ = "trio";
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+Compositor::~Compositor() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    if (directory_.empty()) return;
+    for (const char* file : {"/trio", "/trio.lock"}) ::unlink((directory_ + file).c_str());
+    ::rmdir(directory_.c_str());
+}
+
 std::string AccessibilityBus::read(const std::string& app, bool press) const {
     return x_.shell("DBUS_SESSION_BUS_ADDRESS='" + address_ + "' timeout 20 /usr/bin/python3 " + TRIO_ATSPI_CLIENT +
                     " '" + app + "'" + (press ? " press" : ""));

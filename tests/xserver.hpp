@@ -57,4 +57,22 @@ class AccessibilityBus {
     bool ready_ = false;
 };
 
+// A headless Wayland compositor (weston) with a socket of its own, in a runtime directory of its
+// own; socket() is empty if it cannot start. The programs given environment() use it.
+class Compositor {
+  public:
+    Compositor();
+    ~Compositor();
+    Compositor(const Compositor&) = delete;
+    Compositor& operator=(const Compositor&) = delete;
+    const std::string& socket() const { return socket_; }
+    std::vector<std::string> environment() const {
+        return {"WAYLAND_DISPLAY=" + socket_, "XDG_RUNTIME_DIR=" + directory_};
+    }
+
+  private:
+    int pid_ = -1;
+    std::string directory_, socket_;
+};
+
 }  // namespace test
