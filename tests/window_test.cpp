@@ -460,6 +460,40 @@ TEST(NoDisplay, BoxPrintsItsPromptAndWindowIsNotShown) {
 
 namespace {
 
+// The display module, and the window libraries with it, are loaded only when something is shown:
+// never by photo, nor by a run without a display; by tallage, whose window is (the control). The
+// dynamic loader says what it loads (LD_DEBUG).
+TEST(NoDisplay, ModuleLoadedOnlyToShowSomething) {
+    if (test::windows()) GTEST_SKIP() << "the POSIX loader";
+    struct {
+        const char *program, *input, *content;
+        bool display, loaded;
+    } cases[] = {{"photo", "PHOTO.DAT", "7,2.54,2.54,1000", true, false},
+                 {"computer", "computer.dat", "12,18,2", false, false},
+                 {"tallage", "tallage.dat", "1,0,0,3,4", true, true}};
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.program);
+        test::TempDir dir, log;
+        dir.write(c.input, c.content);
+        test::RunOptions options;
+        options.display = c.display ? x->display() : "";
+        options.environment = {"LD_DEBUG=files", "LD_DEBUG_OUTPUT=" + log / "ld"};
+        auto run = std::async(std::launch::async, [&] { return test::run(test::bin(c.program), dir.path(), options); });
+        if (c.loaded) {
+            unsigned long w = x->wait_for_window("^Form1$");
+            ASSERT_NE(w, 0u);
+            x->request_close(w);
+        }
+        test::RunResult r = run.get();
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::string loaded;
+        for (const std::string& name : log.entries()) loaded += log.read(name);
+        EXPECT_FALSE(loaded.empty()) << "the loader said nothing";
+        EXPECT_EQ(loaded.find("trio-display.so") != std::string::npos, c.loaded);
+        EXPECT_EQ(loaded.find("libgtk-3.so") != std::string::npos, c.loaded);
+    }
+}
+
 // Code is never loaded from the data folder: with /proc hidden (the program cannot learn where it
 // is), a module planted beside computer.dat is not loaded, and the run goes on as without a display.
 TEST(NoDisplay, NoModuleFromTheDataFolder) {
