@@ -181,15 +181,20 @@ Compositor::Compositor() {
     char name[] = "/tmp/trio-wayland-XXXXXX";
     if (!::mkdtemp(name)) return;
     directory_ = name;
-    pid_ = start({"/usr/bin/weston", "--backend=headless-backend.so", "--socket=trio", "--idle-time=0"},
-                 {"XDG_RUNTIME_DIR=" + directory_});
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < until) {
-        if (::access((directory_ + "/trio.lock").c_str(), F_OK) == 0 && ::access((directory_ + "/trio").c_str(), F_OK) == 0) {
-            socket_ = "trio";
-            break;
+    // Newer weston names its backends short; Debian 12's (weston 10) by their module's file.
+    for (const char* backend : {"--backend=headless", "--backend=headless-backend.so"}) {
+        pid_ = start({"/usr/bin/weston", backend, "--socket=trio", "--idle-time=0"}, {"XDG_RUNTIME_DIR=" + directory_});
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < until) {
+            if (::access((directory_ + "/trio").c_str(), F_OK) == 0) {
+                socket_ = "trio";
+                return;
+            }
+            if (::waitpid(pid_, nullptr, WNOHANG) == pid_) break;  // a backend it does not know
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (::kill(pid_, SIGKILL) == 0) ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
     }
 }
 
