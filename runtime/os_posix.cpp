@@ -2,6 +2,8 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -350,6 +352,24 @@ struct Descriptor {
     int release() { return std::exchange(fd, -1); }
 };
 
+// Whether the runner's own group is theirs alone: named after them, with no members listed, as
+// the group each user gets of their own is (where users' files are then made group-writable, as
+// Debian 13 makes them, such a bit lets no one else write).
+bool own_private_group(gid_t gid) {
+    static const bool is_private = [] {
+        const struct passwd* me = ::getpwuid(::geteuid());
+        const struct group* group = me ? ::getgrgid(::getegid()) : nullptr;
+        return group && std::strcmp(group->gr_name, me->pw_name) == 0 &&
+               (!group->gr_mem[0] || (std::strcmp(group->gr_mem[0], me->pw_name) == 0 && !group->gr_mem[1]));
+    }();
+    return gid == ::getegid() && is_private;
+}
+
+// Whether anyone but the owner could write the file or folder: others, or a group not the runner's alone.
+bool others_can_write(const struct stat& st) {
+    return (st.st_mode & S_IWOTH) || ((st.st_mode & S_IWGRP) && !own_private_group(st.st_gid));
+}
+
 // Whether no one but the runner (and root) could have planted the link or changed it: it is
 // theirs, or it stands in a directory of theirs that no one else can write. A group's directory,
 // sticky or not, and another user's own are others'. (The system's own guard, protected_symlinks,
@@ -357,7 +377,7 @@ struct Descriptor {
 bool link_is_trusted(const struct stat& link, const struct stat& dir) {
     uid_t me = ::geteuid();
     if (link.st_uid == me || link.st_uid == 0) return true;
-    return (dir.st_uid == me || dir.st_uid == 0) && !(dir.st_mode & (S_IWGRP | S_IWOTH));
+    return (dir.st_uid == me || dir.st_uid == 0) && !others_can_write(dir);
 }
 
 // The directory `at` (a path-only descriptor), open for its sync; still path-only where it
@@ -606,7 +626,7 @@ std::string distrusted(const std::string& real) {
     struct stat st {};
     auto whose = [&](const std::string& path, bool own_folder) -> std::string {
         if (st.st_uid != 0 && st.st_uid != me) return escaped(path) + " is another user's";
-        if ((st.st_mode & (S_IWGRP | S_IWOTH)) && (own_folder || !(st.st_mode & S_ISVTX)))
+        if (others_can_write(st) && (own_folder || !(st.st_mode & S_ISVTX)))
             return escaped(path) + " can be written by others";
         return "";
     };

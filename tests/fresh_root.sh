@@ -2,8 +2,9 @@
 # The README's two opening commands as a newcomer meets them: in a fresh minimal Debian root of the
 # given release (debootstrap, with git and nothing else), on a clone of this tree's HEAD. An
 # ordinary user is told the one command that installs what is missing; that command, as printed,
-# works for root; then the user's ./make.sh demo and ./make.sh test pass, and root's do too. The
-# root is made anew for each run and removed after, its bound /proc, /sys and /dev unmounted first.
+# installs it when root runs it; then root's ./make.sh demo and ./make.sh test pass, and the
+# user's. The root is made anew for each run and removed after, its bound /proc, /sys and /dev
+# unmounted first.
 # Run as root: tests/fresh_root.sh trixie
 set -euo pipefail
 release=${1:?which Debian release (bookworm, trixie)}
@@ -61,10 +62,11 @@ printed=$(sed -n 's/^  \(su -c .*\|sudo .*\)$/\1/p' <<<"$said")
 [ -n "$printed" ] || fail "an ordinary user's ./make.sh demo printed no install command: $said"
 echo "fresh root: the user is told: $printed"
 
-# Root's own opening commands install what is missing, build and pass.
+# The printed command, as printed, installs what is missing on the fresh root (root's su needs no
+# password); then root's opening commands and the user's build and pass.
+in_root bash -c "$printed" >"$root/root/install.log" 2>&1 ||
+  { tail -n 40 "$root/root/install.log" >&2; fail "the printed install command failed: $printed"; }
 in_root bash -c 'cd /root/trio && ./make.sh demo >/root/demo.log 2>&1 && ./make.sh test' ||
   { tail -n 40 "$root/root/demo.log" >&2; fail "root's ./make.sh demo or ./make.sh test failed"; }
-# The printed command, as printed, works (root's su needs no password), and then the user's.
-in_root bash -c "$printed" >/dev/null || fail "the printed install command failed: $printed"
 as_user 'cd trio && ./make.sh demo >/dev/null && ./make.sh test' || fail "the user's ./make.sh demo or ./make.sh test failed"
 echo "fresh root ($release): the opening commands passed as root and as an ordinary user in $((SECONDS - start)) s"

@@ -210,6 +210,10 @@ TEST(Photo, ResultThroughASymbolicLink) {
         if (c.planted && c.nobodys_directory) {
             ASSERT_EQ(::chown((dir / "run").c_str(), 65534, 65534), 0);
         }
+        // A group directory's group is a team's, not the runner's own.
+        if (c.planted && (holding & S_IWGRP)) {
+            ASSERT_EQ(::chown((dir / "run").c_str(), -1, 65534), 0);
+        }
         ASSERT_EQ(::mkdir((dir / "out").c_str(), 0755), 0);
         ASSERT_EQ(::symlink("out", (dir / "to-out").c_str()), 0);
         if (c.earlier) {
@@ -224,6 +228,9 @@ TEST(Photo, ResultThroughASymbolicLink) {
         if (c.planted_further) {
             ASSERT_EQ(::mkdir((dir / "shared").c_str(), holding), 0);
             ::chmod((dir / "shared").c_str(), holding);
+            if (holding & S_IWGRP) {
+                ASSERT_EQ(::chown((dir / "shared").c_str(), -1, 65534), 0);
+            }
             for (const char* link : {"shared/next", "shared/to-out"}) {
                 ASSERT_EQ(::symlink(std::strcmp(link, "shared/next") == 0 ? "../out/kept.sol" : "../out",
                                     (dir / link).c_str()), 0);

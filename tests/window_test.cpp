@@ -576,6 +576,7 @@ TEST(NoDisplay, NoModuleWhereAnotherUserCouldPutIt) {
         {"under a sticky folder", "lib/trio", "lib", 01777, 0644, false, "", false},
         {"in a folder others can write", "bin", "bin", 0777, 0755, false, "/bin can be written by others", false},
         {"in a group's folder", "bin", "bin", 02775, 0755, false, "/bin can be written by others", false},
+        {"in a folder of the runner's own group", "bin", "bin", 0775, 0755, false, "", false},
         {"a file others can write", "bin", "bin", 0755, 0666, false, "/bin/trio-display.so can be written by others",
          false},
         {"another user's file", "bin", "bin", 0755, 0755, true, "/bin/trio-display.so is another user's", false},
@@ -619,6 +620,10 @@ TEST(NoDisplay, NoModuleWhereAnotherUserCouldPutIt) {
         }
         std::string folder = std::strcmp(c.folder, "trio") == 0 ? lib_trio : std::strcmp(c.folder, "lib") == 0 ? lib : c.folder;
         ::chmod((copy / folder).c_str(), c.folder_mode);
+        // A group's folder (set-group-id) is a team's; one merely group-writable, the runner's own group's.
+        if ((c.folder_mode & S_ISGID) && ::geteuid() == 0) {
+            ASSERT_EQ(::chown((copy / folder).c_str(), -1, 65534), 0);
+        }
         data.write("computer.dat", "12,18,2");
         test::RunOptions options;
         options.display = ":4321";  // never reached: the planted module has no entry point
