@@ -1,28 +1,30 @@
-// The window and the message box, with FLTK; built as a module that the runtime loads only
-// when a display is wanted. Kept apart from the rest: Xlib's macros leak into whatever includes it.
-#include <FL/Fl.H>
-#include <FL/Fl_Window.H>
-#include <FL/fl_ask.H>
-#include <FL/x.H>
+// The window and the message box, with GTK 3, which desktops' screen readers read and which follows
+// the desktop's scale; on X11, or natively on Wayland. Built as a module that the runtime loads only
+// when a display is wanted; the toolkit's and the X library's headers stay in this file alone.
+#include <X11/Xlib.h>
 #include <fcntl.h>
+#include <gdk/gdkwayland.h>
+#include <gdk/gdkx.h>
+#include <gtk/gtk.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <wayland-client.h>
 
-#include <cstdio>
-#include <initializer_list>
+#include <cstdlib>
+#include <cstring>
 
 #include "display.hpp"
 
 namespace {
 
-// How long the X server may take to answer at the start of a connection, a box or a window.
+// How long the display may take to answer at the start of a connection, a box or a window.
 constexpr unsigned answer_seconds = 5;
 
-// The connection to the X server once open; before that, the sockets the process had already
+// The connection to the display once open; before that, the sockets the process had already
 // (a standard stream may be one), which are not the connection being made.
-int x_connection = -1;
+int connection = -1;
 constexpr int max_fds = 1024;
 bool socket_before[max_fds];
 
@@ -31,18 +33,18 @@ bool is_socket(int fd) {
     return ::fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode);
 }
 
-// Past the deadline, the connection to the X server is shut down, so that the call waiting on it
+// Past the deadline, the connection to the display is shut down, so that the call waiting on it
 // returns with the connection broken.
 extern "C" void on_deadline(int) {
-    if (x_connection >= 0) {
-        ::shutdown(x_connection, SHUT_RDWR);
+    if (connection >= 0) {
+        ::shutdown(connection, SHUT_RDWR);
         return;
     }
     for (int fd = 0; fd < max_fds; ++fd)
         if (!socket_before[fd] && is_socket(fd)) ::shutdown(fd, SHUT_RDWR);
 }
 
-// A server that takes the connection and never answers (a stopped one) must not hold the
+// A display that takes the connection and never answers (a stopped server) must not hold the
 // program for ever: what is asked of it within this scope is given answer_seconds.
 class Deadline {
   public:
@@ -64,112 +66,217 @@ class Deadline {
     struct sigaction was_ {};
 };
 
+// Standard error as the program had it, while what the X library, the toolkit and the libraries
+// under it write there directly (a server's refusal, font and theme complaints) goes nowhere
+// within a Quiet scope: a report or notice of the program stays one line of its own.
+int saved_error = -1;
+
+void speak_again() {
+    if (saved_error < 0) return;
+    ::dup2(saved_error, STDERR_FILENO);
+    ::close(saved_error);
+    saved_error = -1;
+}
+
+class Quiet {
+  public:
+    Quiet() {
+        if (saved_error >= 0) return;
+        int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null < 0) return;
+        saved_error = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+        if (saved_error >= 0) ::dup2(null, STDERR_FILENO);
+        ::close(null);
+        owner_ = true;
+    }
+    ~Quiet() {
+        if (owner_) speak_again();
+    }
+    Quiet(const Quiet&) = delete;
+    Quiet& operator=(const Quiet&) = delete;
+
+  private:
+    bool owner_ = false;
+};
+
 void (*lost)(int) = nullptr;
 int status_if_lost = 0;
+bool waiting = false;
 
-// The X library ends the process once this returns; the runtime's lost() never returns into it.
-int on_display_lost(Display*) {
+[[noreturn]] void display_lost() {
+    speak_again();
     lost(status_if_lost);
     _exit(status_if_lost);
 }
 
-// What the X library prints while it connects (why the server refused, in the server's words,
-// any bytes it likes) is the runtime's to report, on one line and escaped: standard error goes to
-// a pipe meanwhile, which takes what fits and drops the rest rather than hold the library.
-class Captured {
-  public:
-    Captured() {
-        if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) return;
-        saved_ = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
-        if (saved_ < 0 || ::dup2(pipe_[1], STDERR_FILENO) < 0) return;
-        capturing_ = true;
-    }
-    bool capturing() const { return capturing_; }
-    // Standard error back as it was, and what was written to it meanwhile.
-    void end(char* said, int room) {
-        std::fflush(stderr);
-        if (capturing_) ::dup2(saved_, STDERR_FILENO);
-        capturing_ = false;
-        ssize_t n = room > 0 && pipe_[0] >= 0 ? ::read(pipe_[0], said, static_cast<std::size_t>(room - 1)) : -1;
-        if (room > 0) said[n > 0 ? n : 0] = '\0';
-    }
-    ~Captured() {
-        if (capturing_) ::dup2(saved_, STDERR_FILENO);
-        for (int fd : {pipe_[0], pipe_[1], saved_})
-            if (fd >= 0) ::close(fd);
-    }
-    Captured(const Captured&) = delete;
-    Captured& operator=(const Captured&) = delete;
+// The X library ends the process once this returns; the runtime's lost() never returns into it.
+// It takes the place of the toolkit's own handler, which says so in its own words and exits 1.
+int on_x_lost(Display*) { display_lost(); }
 
-  private:
-    int pipe_[2] = {-1, -1};
-    int saved_ = -1;
-    bool capturing_ = false;
-};
+// The toolkit's messages and warnings are not the program's: they are dropped. On Wayland, the one
+// the toolkit gives as it loses the compositor, just before it ends the process, is taken for the
+// display going away.
+void on_message(const gchar* domain, GLogLevelFlags level, const gchar* message) {
+    if (waiting && (level & G_LOG_LEVEL_MESSAGE) && domain && std::strcmp(domain, "Gdk") == 0 && message &&
+        (std::strstr(message, "Wayland") || std::strstr(message, "display")))
+        display_lost();
+}
 
-// Probes the display before FLTK touches it: FLTK ends the process when it cannot open one, and
-// says so in its own words when the display goes away later.
+void on_log(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer) {
+    on_message(domain, level, message);
+}
+
+GLogWriterOutput on_structured_log(GLogLevelFlags level, const GLogField* fields, gsize n, gpointer) {
+    const gchar *domain = nullptr, *message = nullptr;
+    for (gsize i = 0; i < n; ++i) {
+        if (std::strcmp(fields[i].key, "GLIB_DOMAIN") == 0) domain = static_cast<const gchar*>(fields[i].value);
+        if (std::strcmp(fields[i].key, "MESSAGE") == 0) message = static_cast<const gchar*>(fields[i].value);
+    }
+    on_message(domain, level, message);
+    return G_LOG_WRITER_HANDLED;
+}
+
+void drop_text(const gchar*) {}
+
+void keep_toolkit_quiet() {
+    g_log_set_default_handler(on_log, nullptr);
+    g_log_set_writer_func(on_structured_log, nullptr, nullptr);
+    g_set_printerr_handler(drop_text);
+    g_set_print_handler(drop_text);
+}
+
+// Whether a display of the kind can be reached and answers, within the deadline; the toolkit is
+// then given that one alone, so that it never waits on one that does not answer.
+bool x_answers() {
+    Deadline deadline;
+    Display* d = XOpenDisplay(nullptr);  // which has the server's answer to the connection
+    if (!d) return false;
+    XCloseDisplay(d);
+    return true;
+}
+
+bool wayland_answers() {
+    Deadline deadline;
+    wl_display* d = wl_display_connect(nullptr);
+    if (!d) return false;
+    bool answers = wl_display_roundtrip(d) >= 0;
+    wl_display_disconnect(d);
+    return answers;
+}
+
+bool set(const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value;
+}
+
+// The toolkit would end the process when it cannot open a display: it is only started on one that
+// answered, and never asked to set the locale, which the runtime keeps as the C library's.
+// What the window system says while connecting is dropped with the toolkit's words: said stays empty.
 int open_display(void (*on_lost)(int), char* said, int room) {
-    Display* d = nullptr;
     if (room > 0) said[0] = '\0';
-    {
-        Captured captured;
-        // With no descriptor to spare for that, the library would speak to the terminal itself.
-        if (!captured.capturing()) return 0;
-        for (int fd = 0; fd < max_fds; ++fd) socket_before[fd] = is_socket(fd);
-        {
-            Deadline deadline;
-            d = XOpenDisplay(nullptr);
-        }
-        captured.end(said, room);
-    }
-    if (!d) return 0;
-    x_connection = ConnectionNumber(d);
     lost = on_lost;
-    fl_open_display(d);
-    XSetIOErrorHandler(on_display_lost);
+    keep_toolkit_quiet();
+    for (int fd = 0; fd < max_fds; ++fd) socket_before[fd] = is_socket(fd);
+    Quiet quiet;
+    const char* backend = nullptr;
+    if (set("WAYLAND_DISPLAY") && wayland_answers())
+        backend = "wayland";
+    else if (set("DISPLAY") && x_answers())
+        backend = "x11";
+    if (!backend) return 0;
+    gdk_set_allowed_backends(backend);
+    gtk_disable_setlocale();
+    {
+        Deadline deadline;
+        if (!gtk_init_check(nullptr, nullptr)) return 0;
+    }
+    GdkDisplay* display = gdk_display_get_default();
+    if (GDK_IS_X11_DISPLAY(display)) {
+        Display* x = gdk_x11_display_get_xdisplay(display);
+        connection = ConnectionNumber(x);
+        XSetIOErrorHandler(on_x_lost);
+    } else if (GDK_IS_WAYLAND_DISPLAY(display)) {
+        connection = wl_display_get_fd(gdk_wayland_display_get_wl_display(display));
+    }
     return 1;
 }
 
-// Whether the server still answers, within the deadline; where it does not, the connection is
-// shut down and on_display_lost ends the program.
-void check_server() {
+// Whether the display still answers, within the deadline; where it does not, the connection is
+// shut down and the program ends as the display going away ends it.
+void check_display() {
+    waiting = true;
     Deadline deadline;
-    XSync(fl_display, False);
+    gdk_display_sync(gdk_display_get_default());
 }
 
-int message_box(const char* title, const char* prompt, rt::BoxLook look, int status_if_lost_) {
-    status_if_lost = status_if_lost_;
-    check_server();
-    fl_close = "OK";  // the one button; Return, Escape, a click and the window manager's close dismiss it
-    fl_message_hotspot(0);
-    fl_message_title(title);
-    if (look == rt::BoxLook::error)
-        fl_alert("%s", prompt);  // the alert's "!" rather than the message's "i"
-    else
-        fl_message("%s", prompt);
+// Text for the toolkit, which takes UTF-8 alone: anything else in it is shown as U+FFFD.
+struct Utf8 {
+    explicit Utf8(const char* text) : text(g_utf8_make_valid(text, -1)) {}
+    ~Utf8() { g_free(text); }
+    Utf8(const Utf8&) = delete;
+    Utf8& operator=(const Utf8&) = delete;
+    gchar* text;
+};
+
+int message_box(const char* title, const char* prompt, rt::BoxLook look, int status) {
+    status_if_lost = status;
+    check_display();
+    Utf8 title_text(title), prompt_text(prompt);
+    GtkWidget* box = nullptr;
+    {
+        Quiet quiet;
+        bool error = look == rt::BoxLook::error;
+        // One "OK" button, which takes the focus and is the default: Return and a click on it,
+        // Escape and the window manager's close all end the box.
+        box = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, error ? GTK_MESSAGE_ERROR : GTK_MESSAGE_INFO,
+                                     GTK_BUTTONS_OK, "%s", prompt_text.text);
+        gtk_window_set_title(GTK_WINDOW(box), title_text.text);
+        gtk_window_set_position(GTK_WINDOW(box), GTK_WIN_POS_CENTER);
+        gtk_dialog_set_default_response(GTK_DIALOG(box), GTK_RESPONSE_OK);
+        // The look's icon: the message dialog shows none of its own any more.
+        GtkWidget* icon =
+            gtk_image_new_from_icon_name(error ? "dialog-error" : "dialog-information", GTK_ICON_SIZE_DIALOG);
+        G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+        gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(box), icon);
+        G_GNUC_END_IGNORE_DEPRECATIONS
+        gtk_widget_show_all(box);
+        if (GtkWidget* ok = gtk_dialog_get_widget_for_response(GTK_DIALOG(box), GTK_RESPONSE_OK))
+            gtk_widget_grab_focus(ok);
+    }
+    gtk_dialog_run(GTK_DIALOG(box));
+    gtk_widget_destroy(box);
+    check_display();  // the box is gone from the screen before the program goes on
+    waiting = false;
     return 1;
 }
 
 // An ordinary window: Escape does not close it, the window manager's close does.
-void on_close(Fl_Widget* window, void*) {
-    if (Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape) return;
-    window->hide();
+gboolean on_close(GtkWidget*, GdkEvent*, gpointer) {
+    gtk_main_quit();
+    return TRUE;
 }
 
-// The X screen is taken at 96 dots per inch, as X desktops lay themselves out by default.
-constexpr int dpi = 96;
+// Twips in the desktop's logical pixels, 96 to the inch: the toolkit turns them into the
+// display's own at the desktop's scale (GDK_SCALE).
+constexpr int logical_dpi = 96;
 
 int show_window(const char* caption, int x, int y, int w, int h) {
     status_if_lost = 0;
-    Fl_Window window(rt::twips_to_pixels(x, dpi), rt::twips_to_pixels(y, dpi), rt::twips_to_pixels(w, dpi),
-                     rt::twips_to_pixels(h, dpi), caption);
-    window.callback(on_close);
-    window.resizable(&window);
-    window.end();
-    window.show();
-    check_server();
-    Fl::run();
+    check_display();
+    Utf8 caption_text(caption);
+    {
+        Quiet quiet;
+        GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+        gtk_window_set_title(GTK_WINDOW(window), caption_text.text);
+        // The place is the client area's, not the frame's a window manager adds around it.
+        gtk_window_set_gravity(GTK_WINDOW(window), GDK_GRAVITY_STATIC);
+        gtk_window_move(GTK_WINDOW(window), rt::twips_to_pixels(x, logical_dpi), rt::twips_to_pixels(y, logical_dpi));
+        gtk_window_set_default_size(GTK_WINDOW(window), rt::twips_to_pixels(w, logical_dpi),
+                                    rt::twips_to_pixels(h, logical_dpi));
+        g_signal_connect(window, "delete-event", G_CALLBACK(on_close), nullptr);
+        gtk_widget_show(window);
+    }
+    gtk_main();
     return 1;
 }
 

@@ -695,18 +695,23 @@ std::string one_line(const char* said) {
 }  // namespace
 
 bool display_wanted() {
-    const char* name = std::getenv("DISPLAY");
-    return name && *name;
+    for (const char* variable : {"WAYLAND_DISPLAY", "DISPLAY"}) {
+        const char* name = std::getenv(variable);
+        if (name && *name) return true;
+    }
+    return false;
 }
 
 const DisplayModule* open_display(std::string& why, void (*lost)(int)) {
-    const char* name = std::getenv("DISPLAY");
+    // A Wayland desktop's display, or an X server's.
+    const char* name = std::getenv("WAYLAND_DISPLAY");
+    if (!name || !*name) name = std::getenv("DISPLAY");
     if (!name || !*name) {
         why = "no display (DISPLAY is not set)";
         return nullptr;
     }
     if (!TRIO_DISPLAY_MODULE) {
-        why = "built without the window libraries (FLTK and X11)";
+        why = "built without the window libraries (GTK and X11)";
         return nullptr;
     }
     // Code is loaded from absolute, installed places only, never from the data folder: beside the

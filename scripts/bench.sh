@@ -2,7 +2,9 @@
 # Whole-process benchmarks, without a display (computer's "OK" goes to the terminal):
 #   computer on M = 2147483647 (a prime) and 2147483646, K = 1, against `factor` on the same
 #   number and against the literal loop (computer_literal, one run each: it takes minutes);
-#   tallage with 100 points against photo, and tallage's peak resident memory.
+#   tallage with 100 points against photo, and tallage's peak resident memory. Then, on a private
+#   Xvfb: photo's start-up with a display at hand (it never loads the display module) against
+#   /bin/true, and the box's first map (start to MapNotify, medians of 15) against zenity --info's.
 set -euo pipefail
 bin=$(cd "${1:-build/default/bin}" && pwd)
 unset DISPLAY
@@ -45,3 +47,25 @@ tallage, photo, peak = float(sys.argv[1]), float(sys.argv[2]), int(sys.argv[3])
 print(f"tallage {tallage:.3f} ms; photo {photo:.3f} ms (tallage/photo {tallage/photo:.2f}, goal <= 3)")
 print(f"tallage peak resident memory {peak/1024:.1f} MiB (goal < 8 MB)")
 PY
+
+if [ -x "$bin/first_map" ] && command -v Xvfb >/dev/null && command -v zenity >/dev/null; then
+  echo "== on a display: photo's start-up, the box's first map"
+  exec 3>"$work/display"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -noreset -nolisten tcp >/dev/null 2>&1 &
+  xvfb=$!
+  trap 'kill $xvfb 2>/dev/null; rm -rf "$work"' EXIT
+  for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
+  export DISPLAY=":$(head -n 1 "$work/display")"
+  hyperfine -N --warmup 50 --runs 500 --style basic --export-json p.json "$bin/photo" /bin/true >/dev/null 2>&1
+  echo "12,18,2" > computer.dat
+  median() {  # the median of 15 first maps of a command
+    for _ in $(seq 15); do "$bin/first_map" "$@"; done | sort -n | sed -n 8p
+  }
+  box=$(median "$bin/computer"); zenity=$(median zenity --info --text OK)
+  python3 - "$(mean p.json 0)" "$(mean p.json 1)" "$box" "$zenity" <<'PY'
+import sys
+photo, true, box, zenity = map(float, sys.argv[1:])
+print(f"photo with a display {photo:.3f} ms; /bin/true {true:.3f} ms (photo/true {photo/true:.2f})")
+print(f"computer's box first mapped after {box:.1f} ms; zenity --info after {zenity:.1f} ms (box/zenity {box/zenity:.2f}, goal <= 1)")
+PY
+fi

@@ -7,8 +7,9 @@
 # opening commands in a fresh Debian root).
 set -euo pipefail
 
-packages=(cmake g++ make libfast-float-dev libgtest-dev libbenchmark-dev libfltk1.3-dev libx11-dev
-          xvfb xdotool x11-utils hyperfine time python3 clang libclang-rt-dev
+packages=(cmake g++ make libfast-float-dev libgtest-dev libbenchmark-dev libgtk-3-dev libx11-dev pkg-config
+          xvfb xdotool x11-utils x11-xserver-utils dbus-daemon at-spi2-core python3-pyatspi weston
+          hyperfine time python3 clang libclang-rt-dev
           man-db groff-base xfonts-base)
 for extra in "$@"; do
   case $extra in

@@ -9,6 +9,11 @@
 #include <optional>
 #include <regex>
 #include <sstream>
+#include <thread>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include "support.hpp"
 #include "xserver.hpp"
@@ -16,11 +21,18 @@
 namespace {
 
 test::XServer* x = nullptr;
+test::AccessibilityBus* bus = nullptr;  // where the tests read the programs as a screen reader does
 
 class XEnvironment : public ::testing::Environment {
   public:
-    void SetUp() override { x = new test::XServer; }
-    void TearDown() override { delete x; }
+    void SetUp() override {
+        x = new test::XServer;
+        if (!test::windows()) bus = new test::AccessibilityBus(*x);
+    }
+    void TearDown() override {
+        delete bus;
+        delete x;
+    }
 };
 const auto* registered = ::testing::AddGlobalTestEnvironment(new XEnvironment);
 
@@ -28,10 +40,11 @@ const auto* registered = ::testing::AddGlobalTestEnvironment(new XEnvironment);
 class Running {
   public:
     Running(const std::string& program, const test::TempDir& dir, std::vector<std::string> args = {},
-            const test::XServer* on = x) {
+            const test::XServer* on = x, std::vector<std::string> environment = {}) {
         test::RunOptions options;
         options.display = on->display();
         options.args = std::move(args);
+        options.environment = std::move(environment);
         options.timeout_ms = test::windows() ? 45000 : 15000;  // Wine's first window on a display is slow
         result_ = std::async(std::launch::async, [=, path = dir.path()] { return test::run(program, path, options); });
     }
@@ -55,6 +68,18 @@ int number_after(const std::string& text, const std::string& label) {
     return std::stoi(m[1]);
 }
 
+// The desktop's scale on Linux, as GNOME sets it at 2: GDK_SCALE for the program, Xft.dpi for the
+// X server's resources (read by the programs started after).
+std::vector<std::string> scaled(int dpi) {
+    x->shell(dpi == 96 ? "xrdb -remove" : "echo 'Xft.dpi: " + std::to_string(dpi) + "' | xrdb -merge");
+    return {"GDK_SCALE=" + std::to_string(dpi / 96)};
+}
+
+// The accessibility bus's tree of an application, as atspi_client.py prints it.
+bool has(const std::string& tree, const std::string& line) {
+    return tree.find(line + "\n") != std::string::npos;
+}
+
 // The display's dots per inch, under Wine (its LogPixels setting), for the programs started after.
 // Newer Wine reads it once, as its server starts: the server is started anew, kept as the Makefile
 // keeps it.
@@ -68,19 +93,22 @@ struct Dpi {
     }
 };
 
-// Form1 keeps its size in twips, 4680 by 3090 at 4335, 4680: in the display's pixels, halves up.
+// Form1 keeps its size in twips, 4680 by 3090 at 4335, 4680: in the display's pixels, halves up; on
+// Linux, in the desktop's logical pixels (96 to the inch), at its scale (192: GDK_SCALE=2).
 TEST(Window, ShowsForm1AtItsPlaceAndClosesOnTheWindowManagersRequest) {
     ASSERT_FALSE(x->display().empty()) << "Xvfb did not start";
     struct {
         int dpi, left, top, width, height;
-    } geometries[] = {{96, 289, 312, 312, 206}, {144, 434, 468, 468, 309}};
+    } geometries[] = {{96, 289, 312, 312, 206}, {144, 434, 468, 468, 309}, {192, 578, 624, 624, 412}};
     for (auto& g : geometries) {
-        if (g.dpi != 96 && !test::windows()) continue;  // the X screen is taken at 96
+        if (g.dpi % 96 != 0 && !test::windows()) continue;  // whole scales alone on Linux
+        if (g.dpi == 192 && test::windows()) continue;
         SCOPED_TRACE(std::to_string(g.dpi) + " dpi");
         std::optional<Dpi> dpi;
         if (test::windows()) dpi.emplace(g.dpi);
+        std::vector<std::string> scale = test::windows() ? std::vector<std::string>{} : scaled(g.dpi);
         test::TempDir dir;
-        Running probe(test::bin("form_probe"), dir, {"window"});
+        Running probe(test::bin("form_probe"), dir, {"window"}, x, scale);
         unsigned long w = x->wait_for_window("^Form1$");
         ASSERT_NE(w, 0u) << x->display();
         std::string info = x->shell("xwininfo -id " + std::to_string(w));
@@ -99,6 +127,31 @@ TEST(Window, ShowsForm1AtItsPlaceAndClosesOnTheWindowManagersRequest) {
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.err, "");
     }
+    if (!test::windows()) scaled(96);
+}
+
+// The box's text and button follow the desktop's scale: at 2, the box is about twice as wide and
+// as high (its text's metrics round apart a little), never four times (the scale taken twice).
+TEST(Box, FollowsTheDesktopsScale) {
+    if (test::windows()) GTEST_SKIP() << "Windows' own box";
+    int sizes[2][2] = {};
+    for (int scale : {1, 2}) {
+        std::vector<std::string> env = scaled(96 * scale);
+        test::TempDir dir;
+        Running probe(test::bin("form_probe"), dir, {"box"}, x, env);
+        unsigned long w = x->wait_for_window("^form_probe$");
+        ASSERT_NE(w, 0u);
+        std::string info = x->shell("xwininfo -id " + std::to_string(w));
+        sizes[scale - 1][0] = number_after(info, "Width");
+        sizes[scale - 1][1] = number_after(info, "Height");
+        x->shell("xdotool windowfocus --sync " + std::to_string(w) + " key Return");
+        EXPECT_EQ(probe.finish().status, 0);
+    }
+    scaled(96);
+    for (int i : {0, 1}) {
+        EXPECT_GE(sizes[1][i], sizes[0][i] * 19 / 10) << i << ": " << sizes[0][i] << " then " << sizes[1][i];
+        EXPECT_LE(sizes[1][i], sizes[0][i] * 25 / 10) << i << ": " << sizes[0][i] << " then " << sizes[1][i];
+    }
 }
 
 TEST(Window, CanBeResized) {
@@ -115,10 +168,12 @@ TEST(Window, CanBeResized) {
     EXPECT_EQ(probe.finish().status, 0);
 }
 
-// Each way of dismissing the box returns to the program, which then ends.
+// Each way of dismissing the box returns to the program, which then ends: Tab keeps the focus on
+// the one button, which space presses.
 TEST(Box, IsDismissedByEnterEscapeClickAndClose) {
-    const char* ways[] = {"Return", "Escape", "click", "close"};
+    const char* ways[] = {"Return", "Escape", "click", "close", "Tab space"};
     for (std::string way : ways) {
+        if (way == "Tab space" && test::windows()) continue;
         test::TempDir dir;
         Running probe(test::bin("form_probe"), dir, {"box"});
         unsigned long w = x->wait_for_window("^form_probe$");  // titled with the program's name
@@ -154,19 +209,38 @@ bool opens_alone(const test::TempDir& dir, const std::string& result) {
     return test::run(test::bin("bystander"), dir.path(), options).out == "0\n";
 }
 
+// Dismissed by a key, or read and pressed as a screen reader's user does: an alert titled with the
+// program's name, its text "OK", its one button "OK", which has the focus.
 TEST(Box, ComputerWaitsForOkWithItsResultComplete) {
-    test::TempDir dir;
-    dir.write("computer.dat", "12,18,2");
-    Running computer(test::bin("computer"), dir);
-    unsigned long w = x->wait_for_window("^computer$");
-    ASSERT_NE(w, 0u) << x->display();
-    EXPECT_EQ(dir.read("computer.sol"), test::lines("2\n3\n4\n6\n12\n"));
-    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"computer.dat", "computer.sol"}));
-    EXPECT_TRUE(opens_alone(dir, "computer.sol"));
-    x->shell("xdotool windowfocus --sync " + std::to_string(w) + " key Return");
-    test::RunResult r = computer.finish();
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "");
+    for (bool accessible : {false, true}) {
+        if (accessible && test::windows()) continue;
+        SCOPED_TRACE(accessible ? "pressed through the accessibility bus" : "Return");
+        if (accessible) {
+            ASSERT_TRUE(bus->ready()) << "the accessibility registry did not start";
+        }
+        test::TempDir dir;
+        dir.write("computer.dat", "12,18,2");
+        Running computer(test::bin("computer"), dir, {}, x, accessible ? bus->environment() : std::vector<std::string>{});
+        unsigned long w = x->wait_for_window("^computer$");
+        ASSERT_NE(w, 0u) << x->display();
+        EXPECT_EQ(dir.read("computer.sol"), test::lines("2\n3\n4\n6\n12\n"));
+        EXPECT_EQ(dir.entries(), (std::vector<std::string>{"computer.dat", "computer.sol"}));
+        EXPECT_TRUE(opens_alone(dir, "computer.sol"));
+        if (accessible) {
+            std::string tree = bus->read("computer", true);
+            EXPECT_TRUE(has(tree, "1 alert|Information||")) << tree;  // the toolkit names an alert by its look
+            EXPECT_TRUE(has(tree, "label|OK|OK|")) << tree;
+            EXPECT_TRUE(has(tree, "push button|OK||focused")) << tree;
+            EXPECT_TRUE(has(tree, "pressed")) << tree;
+        } else {
+            x->shell("xdotool windowfocus --sync " + std::to_string(w) + " key Return");
+        }
+        test::RunResult r = computer.finish();
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(dir.read("computer.sol"), test::lines("2\n3\n4\n6\n12\n"));
+    }
 }
 
 // The display going away while the box or the window waits ends the program as if it had been
@@ -192,12 +266,18 @@ TEST(Box, DisplayLostWhileWaiting) {
     }
 }
 
+// A screen reader finds it as a frame named Form1.
 TEST(Window, TallageShowsItsWindowUntilClosed) {
     test::TempDir dir;
     dir.write("tallage.dat", "1,0,0,3,4");
-    Running tallage(test::bin("tallage"), dir);
+    Running tallage(test::bin("tallage"), dir, {}, x, bus ? bus->environment() : std::vector<std::string>{});
     unsigned long w = x->wait_for_window("^Form1$");
     ASSERT_NE(w, 0u) << x->display();
+    if (bus) {
+        ASSERT_TRUE(bus->ready()) << "the accessibility registry did not start";
+        std::string tree = bus->read("tallage");
+        EXPECT_NE(tree.find("\n1 frame|Form1||"), std::string::npos) << tree;
+    }
     std::string sol = dir.read("tallage.sol");
     EXPECT_EQ(test::count_lines(sol), 9999u);
     std::string head = test::lines("10\n0 5\n0 5\n");
@@ -223,7 +303,7 @@ void PrintTo(const Failing& f, std::ostream* os) { *os << f.program; }
 
 class ErrorBox : public ::testing::TestWithParam<Failing> {};
 
-// The icon at the top left of a box (FLTK draws it at 10, 10, 50 by 50 pixels).
+// The icon at the left of a box (GTK draws it about 25 to 75 pixels across, 5 to 55 down).
 std::vector<unsigned long> icon(unsigned long box) { return x->pixels(box, 10, 10, 50, 50); }
 
 // The icon of an "OK" box, the information look, taken once.
@@ -249,7 +329,8 @@ TEST_P(ErrorBox, ShowsTheReportFromTheDesktop) {
     dir.write(f.result, "earlier\n");
     auto before = dir.entries();
     Running program(test::bin(test::windows() ? "launcher" : f.program), dir,
-                    test::windows() ? std::vector<std::string>{test::bin(f.program)} : std::vector<std::string>{});
+                    test::windows() ? std::vector<std::string>{test::bin(f.program)} : std::vector<std::string>{}, x,
+                    bus ? bus->environment() : std::vector<std::string>{});
     unsigned long w = x->wait_for_window(std::string("^") + f.program + "$");
     ASSERT_NE(w, 0u) << x->display();
     EXPECT_EQ(dir.entries(), before);  // no temporary file while the box waits
@@ -258,7 +339,16 @@ TEST_P(ErrorBox, ShowsTheReportFromTheDesktop) {
     std::vector<unsigned long> error = icon(w);
     EXPECT_FALSE(error.empty());
     EXPECT_NE(error, information);
-    x->shell("xdotool windowfocus --sync " + std::to_string(w) + " key Return");
+    // On Linux, read and pressed as a screen reader's user does: an alert whose text is the report.
+    std::string tree;
+    if (bus) {
+        ASSERT_TRUE(bus->ready()) << "the accessibility registry did not start";
+        tree = bus->read(f.program, true);
+        EXPECT_TRUE(has(tree, "1 alert|Error||")) << tree;
+        EXPECT_TRUE(has(tree, "pressed")) << tree;
+    } else {
+        x->shell("xdotool windowfocus --sync " + std::to_string(w) + " key Return");
+    }
     test::RunResult r = program.finish();
     EXPECT_EQ(r.status, f.status) << r.err;
     std::string report = r.err;  // the box's text is the report
@@ -290,6 +380,10 @@ TEST_P(ErrorBox, ShowsTheReportFromTheDesktop) {
         for (std::size_t i = 0; i < declared.size(); ++i) EXPECT_TRUE(test::is_line(declared[i], manifest[i])) << r.out;
     }
     EXPECT_TRUE(test::is_line(report, f.report)) << report;
+    if (bus) {  // the report but for the program's name, which titles the box
+        std::string text = report.substr(std::strlen(f.program) + 2, report.size() - std::strlen(f.program) - 3);
+        EXPECT_TRUE(has(tree, "label|" + text + "|" + text + "|")) << tree;
+    }
 }
 
 const Failing failing[] = {
@@ -333,6 +427,39 @@ TEST(ErrorBox, NotFromATerminal) {
     }
 }
 
+// On a Wayland desktop (WAYLAND_DISPLAY, no X server) the box and the window are shown there, as a
+// screen reader finds them: the box pressed; Form1 until the compositor goes away, which ends it as
+// the display going away does.
+TEST(Wayland, BoxAndWindowWithoutAnXServer) {
+    if (test::windows()) GTEST_SKIP() << "no Wayland there";
+    ASSERT_TRUE(bus->ready()) << "the accessibility registry did not start";
+    struct {
+        const char *program, *input, *content, *shown, *err;
+    } cases[] = {{"computer", "computer.dat", "12,18,2", "1 alert|Information||", ""},
+                 {"tallage", "tallage.dat", "1,0,0,3,4", "1 frame|Form1|",
+                  "tallage: the display went away; the window Form1 is closed\n"}};
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.program);
+        auto wayland = std::make_unique<test::Compositor>();
+        ASSERT_FALSE(wayland->socket().empty()) << "weston did not start";
+        test::TempDir dir;
+        dir.write(c.input, c.content);
+        test::RunOptions options;  // no DISPLAY
+        options.environment = wayland->environment();
+        for (const std::string& setting : bus->environment()) options.environment.push_back(setting);
+        options.timeout_ms = 15000;
+        auto run = std::async(std::launch::async, [&] { return test::run(test::bin(c.program), dir.path(), options); });
+        bool box = c.program[0] == 'c';
+        std::string tree = bus->read(c.program, box);
+        EXPECT_NE(tree.find(c.shown), std::string::npos) << tree;
+        if (!box) wayland.reset();  // the compositor killed
+        test::RunResult r = run.get();
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(dir.read(std::string(c.program) + ".sol").substr(0, 2), box ? "2\n" : "10");
+    }
+}
+
 // Without a display, with one that cannot be reached, with one that never answers (a stopped
 // server: given a few seconds), or with one that refuses the program, nothing crashes or waits for
 // ever, and one line of the program's own says why, whatever the X library had to say.
@@ -348,10 +475,7 @@ TEST(NoDisplay, BoxPrintsItsPromptAndWindowIsNotShown) {
         options.timeout_ms = 15000;
         options.environment = {"XAUTHORITY=/nonexistent"};  // no cookie of the refusing server's
         std::string why = display.empty()                 ? "no display (DISPLAY is not set)"
-                          : display == refusing.display() ? "no display can be opened at " + display +
-                                                                " (Authorization required, but no authorization"
-                                                                " protocol specified)"
-                                                          : "no display can be opened at " + display;
+                                            : "no display can be opened at " + display;  // nothing of the X library's words
         {
             test::TempDir dir;
             test::RunOptions box = options;
@@ -374,6 +498,40 @@ TEST(NoDisplay, BoxPrintsItsPromptAndWindowIsNotShown) {
 }  // namespace
 
 namespace {
+
+// The display module, and the window libraries with it, are loaded only when something is shown:
+// never by photo, nor by a run without a display; by tallage, whose window is (the control). The
+// dynamic loader says what it loads (LD_DEBUG).
+TEST(NoDisplay, ModuleLoadedOnlyToShowSomething) {
+    if (test::windows()) GTEST_SKIP() << "the POSIX loader";
+    struct {
+        const char *program, *input, *content;
+        bool display, loaded;
+    } cases[] = {{"photo", "PHOTO.DAT", "7,2.54,2.54,1000", true, false},
+                 {"computer", "computer.dat", "12,18,2", false, false},
+                 {"tallage", "tallage.dat", "1,0,0,3,4", true, true}};
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.program);
+        test::TempDir dir, log;
+        dir.write(c.input, c.content);
+        test::RunOptions options;
+        options.display = c.display ? x->display() : "";
+        options.environment = {"LD_DEBUG=files", "LD_DEBUG_OUTPUT=" + log / "ld"};
+        auto run = std::async(std::launch::async, [&] { return test::run(test::bin(c.program), dir.path(), options); });
+        if (c.loaded) {
+            unsigned long w = x->wait_for_window("^Form1$");
+            ASSERT_NE(w, 0u);
+            x->request_close(w);
+        }
+        test::RunResult r = run.get();
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::string loaded;
+        for (const std::string& name : log.entries()) loaded += log.read(name);
+        EXPECT_FALSE(loaded.empty()) << "the loader said nothing";
+        EXPECT_EQ(loaded.find("trio-display.so") != std::string::npos, c.loaded);
+        EXPECT_EQ(loaded.find("libgtk-3.so") != std::string::npos, c.loaded);
+    }
+}
 
 // Code is never loaded from the data folder: with /proc hidden (the program cannot learn where it
 // is), a module planted beside computer.dat is not loaded, and the run goes on as without a display.

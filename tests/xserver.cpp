@@ -139,4 +139,93 @@ std::vector<unsigned long> XServer::pixels(unsigned long window, int x, int y, i
     return found;
 }
 
+namespace {
+
+// Starts a helper that ends with the tests, its output to out_fd (or nowhere), in the environment
+// given on top of the tests' own.
+int start(const std::vector<std::string>& argv, const std::vector<std::string>& environment, int out_fd = -1) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        int null = ::open("/dev/null", O_RDWR);
+        dup2(null, 0), dup2(null, 2);
+        dup2(out_fd >= 0 ? out_fd : null, 1);
+        for (const std::string& setting : environment) ::putenv(const_cast<char*>(setting.c_str()));
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+}  // namespace
+
+AccessibilityBus::AccessibilityBus(const XServer& on) : x_(on) {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    pids_.push_back(start({"/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address=1"}, {}, fds[1]));
+    ::close(fds[1]);
+    char buf[512] = {};
+    ssize_t n = ::read(fds[0], buf, sizeof buf - 1);
+    ::close(fds[0]);
+    if (n <= 0) return;
+    address_.assign(buf, static_cast<std::size_t>(n));
+    address_.erase(address_.find_last_not_of('\n') + 1);
+    std::vector<std::string> env = environment();
+    env.push_back("DISPLAY=" + x_.display());
+    pids_.push_back(start({"/usr/libexec/at-spi-bus-launcher", "--launch-immediately"}, env));
+    pids_.push_back(start({"/usr/libexec/at-spi2-registryd"}, env));
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (!ready_ && std::chrono::steady_clock::now() < until) {
+        ready_ = x_.shell("DBUS_SESSION_BUS_ADDRESS='" + address_ + "' timeout 5 /usr/bin/python3 " +
+                          TRIO_ATSPI_CLIENT + " ready && echo ready") == "ready\n";
+        if (!ready_) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}
+
+AccessibilityBus::~AccessibilityBus() {
+    for (auto pid = pids_.rbegin(); pid != pids_.rend(); ++pid) {
+        ::kill(*pid, SIGTERM);
+        ::waitpid(*pid, nullptr, 0);
+    }
+}
+
+Compositor::Compositor() {
+    char name[] = "/tmp/trio-wayland-XXXXXX";
+    if (!::mkdtemp(name)) return;
+    directory_ = name;
+    // Newer weston names its backends short; Debian 12's (weston 10) by their module's file.
+    for (const char* backend : {"--backend=headless", "--backend=headless-backend.so"}) {
+        pid_ = start({"/usr/bin/weston", backend, "--socket=trio", "--idle-time=0"}, {"XDG_RUNTIME_DIR=" + directory_});
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < until) {
+            if (::access((directory_ + "/trio").c_str(), F_OK) == 0) {
+                socket_ = "trio";
+                return;
+            }
+            if (::waitpid(pid_, nullptr, WNOHANG) == pid_) break;  // a backend it does not know
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (::kill(pid_, SIGKILL) == 0) ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+}
+
+Compositor::~Compositor() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    if (directory_.empty()) return;
+    for (const char* file : {"/trio", "/trio.lock"}) ::unlink((directory_ + file).c_str());
+    ::rmdir(directory_.c_str());
+}
+
+std::string AccessibilityBus::read(const std::string& app, bool press) const {
+    return x_.shell("DBUS_SESSION_BUS_ADDRESS='" + address_ + "' timeout 20 /usr/bin/python3 " + TRIO_ATSPI_CLIENT +
+                    " '" + app + "'" + (press ? " press" : ""));
+}
+
 }  // namespace test

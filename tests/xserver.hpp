@@ -36,4 +36,45 @@ class XServer {
     std::string cookies_;  // the refusing server's authorization file
 };
 
+// A session bus with the accessibility bus and its registry on it (at-spi2-core), for reading the
+// programs' windows as a screen reader does; the programs given environment() register there.
+class AccessibilityBus {
+  public:
+    explicit AccessibilityBus(const XServer& on);
+    ~AccessibilityBus();
+    AccessibilityBus(const AccessibilityBus&) = delete;
+    AccessibilityBus& operator=(const AccessibilityBus&) = delete;
+    // Whether the registry answered; the settings for a program that is to register.
+    bool ready() const { return ready_; }
+    std::vector<std::string> environment() const { return {"DBUS_SESSION_BUS_ADDRESS=" + address_}; }
+    // The tree of the application named app, one line per object ("depth role|name|text|focused"),
+    // waiting a few seconds for it to show a window; with press, its first push button is then
+    // pressed through the accessibility action. Bounded: a client can wait for ever on a bus.
+    std::string read(const std::string& app, bool press = false) const;
+
+  private:
+    const XServer& x_;
+    std::vector<int> pids_;
+    std::string address_;
+    bool ready_ = false;
+};
+
+// A headless Wayland compositor (weston) with a socket of its own, in a runtime directory of its
+// own; socket() is empty if it cannot start. The programs given environment() use it.
+class Compositor {
+  public:
+    Compositor();
+    ~Compositor();
+    Compositor(const Compositor&) = delete;
+    Compositor& operator=(const Compositor&) = delete;
+    const std::string& socket() const { return socket_; }
+    std::vector<std::string> environment() const {
+        return {"WAYLAND_DISPLAY=" + socket_, "XDG_RUNTIME_DIR=" + directory_};
+    }
+
+  private:
+    int pid_ = -1;
+    std::string directory_, socket_;
+};
+
 }  // namespace test
