@@ -38,15 +38,17 @@ void on_stop(const char* how) {
 // display can be reached.
 bool started_from_desktop() { return !os::standard_error_is_seen() && display(nullptr) != nullptr; }
 
-// What the user is waiting on, for the line that says it went with the display.
+// What the user is waiting on, for the line that says it went with the display; and the status
+// the program ends with should the display go away before the box is up to say its own.
 const char* showing = "the window";
+int ending_status = 0;
 
 // The display went away while the box or the window waited: the results are complete by then, so
 // the program ends as if the user had dismissed it, with the status it would have had then.
 void on_display_lost(int status) {
     os::write_standard(os::Stream::Error, std::string(program_name) + ": the display went away; " + showing +
                                               " is closed" + std::string(os::line_end));
-    os::exit_now(status);
+    os::exit_now(status != 0 ? status : ending_status);
 }
 
 }  // namespace
@@ -135,6 +137,7 @@ void fail_from_current_exception() noexcept {
     // meanwhile, the program still ends with the error's number.
     try {
         showing = "the box with the report";
+        ending_status = number;
         if (started_from_desktop()) display(nullptr)->message_box(program_name, report.c_str(), BoxLook::error, number);
     } catch (...) {
     }

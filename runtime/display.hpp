@@ -12,9 +12,10 @@ struct DisplayModule {
     // Connects to the X display, giving up on a server that does not answer within a few seconds;
     // 0 if none can be reached. Should the display go away later, while the box or the window
     // waits, lost(status) is called, where status is the box's status_if_lost (0 for the window);
-    // it does not return. What the window system said while connecting (a refusal, in the
-    // server's own words) goes to said, at most room bytes with its NUL, never to standard error.
-    int (*open_display)(void (*lost)(int status), char* said, int room);
+    // it does not return. Standard error is /dev/null from before this call for as long as the
+    // display is open (the runtime keeps the program's own): what the window system says there,
+    // in its words or a server's, is never seen.
+    int (*open_display)(void (*lost)(int status));
     // A modal box: title, prompt, one "OK" button, the icon of its look; returns once dismissed, 0
     // if it could not be shown at all. status_if_lost is the status should the display go away
     // meanwhile (for the report of a run-time error, the error's number).

@@ -33,9 +33,23 @@ bool is_socket(int fd) {
     return ::fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode);
 }
 
+struct sigaction before_deadline {};
+
 // Past the deadline, the connection to the display is shut down, so that the call waiting on it
-// returns with the connection broken.
-extern "C" void on_deadline(int) {
+// returns with the connection broken. A SIGALRM someone sent (kill, not the timer) is not the
+// deadline: it goes to what the program had for it (a stop).
+extern "C" void on_deadline(int sig, siginfo_t* info, void* context) {
+    if (info && info->si_code != SI_KERNEL) {
+        if (before_deadline.sa_flags & SA_SIGINFO) {
+            before_deadline.sa_sigaction(sig, info, context);
+        } else if (before_deadline.sa_handler == SIG_DFL) {
+            ::sigaction(SIGALRM, &before_deadline, nullptr);
+            ::raise(SIGALRM);  // taken as it would have been once this returns
+        } else if (before_deadline.sa_handler != SIG_IGN) {
+            before_deadline.sa_handler(sig);
+        }
+        return;
+    }
     if (connection >= 0) {
         ::shutdown(connection, SHUT_RDWR);
         return;
@@ -50,53 +64,18 @@ class Deadline {
   public:
     Deadline() {
         struct sigaction act {};
-        act.sa_handler = on_deadline;
+        act.sa_sigaction = on_deadline;
+        act.sa_flags = SA_SIGINFO;
         sigemptyset(&act.sa_mask);
-        ::sigaction(SIGALRM, &act, &was_);
+        ::sigaction(SIGALRM, &act, &before_deadline);
         ::alarm(answer_seconds);
     }
     ~Deadline() {
         ::alarm(0);
-        ::sigaction(SIGALRM, &was_, nullptr);
+        ::sigaction(SIGALRM, &before_deadline, nullptr);
     }
     Deadline(const Deadline&) = delete;
     Deadline& operator=(const Deadline&) = delete;
-
-  private:
-    struct sigaction was_ {};
-};
-
-// Standard error as the program had it, while what the X library, the toolkit and the libraries
-// under it write there directly (a server's refusal, font and theme complaints) goes nowhere
-// within a Quiet scope: a report or notice of the program stays one line of its own.
-int saved_error = -1;
-
-void speak_again() {
-    if (saved_error < 0) return;
-    ::dup2(saved_error, STDERR_FILENO);
-    ::close(saved_error);
-    saved_error = -1;
-}
-
-class Quiet {
-  public:
-    Quiet() {
-        if (saved_error >= 0) return;
-        int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (null < 0) return;
-        saved_error = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
-        if (saved_error >= 0) ::dup2(null, STDERR_FILENO);
-        ::close(null);
-        owner_ = true;
-    }
-    ~Quiet() {
-        if (owner_) speak_again();
-    }
-    Quiet(const Quiet&) = delete;
-    Quiet& operator=(const Quiet&) = delete;
-
-  private:
-    bool owner_ = false;
 };
 
 void (*lost)(int) = nullptr;
@@ -104,7 +83,6 @@ int status_if_lost = 0;
 bool waiting = false;
 
 [[noreturn]] void display_lost() {
-    speak_again();
     lost(status_if_lost);
     _exit(status_if_lost);
 }
@@ -113,12 +91,16 @@ bool waiting = false;
 // It takes the place of the toolkit's own handler, which says so in its own words and exits 1.
 int on_x_lost(Display*) { display_lost(); }
 
-// The toolkit's messages and warnings are not the program's: they are dropped. On Wayland, the one
-// the toolkit gives as it loses the compositor, just before it ends the process, is taken for the
-// display going away.
+// The toolkit's messages and warnings are not the program's: they are dropped. The ones it gives
+// just before it ends the process itself, with status 1, are taken for the display going away:
+// losing the compositor while the box or the window waits; losing the X server before this
+// module's handler is set; an X error that no request of its own asked for (a server that is not
+// the one it was, or a hostile one).
 void on_message(const gchar* domain, GLogLevelFlags level, const gchar* message) {
-    if (waiting && (level & G_LOG_LEVEL_MESSAGE) && domain && std::strcmp(domain, "Gdk") == 0 && message &&
-        (std::strstr(message, "Wayland") || std::strstr(message, "display")))
+    if (!domain || std::strcmp(domain, "Gdk") != 0 || !message) return;
+    bool wayland_lost =
+        waiting && (level & G_LOG_LEVEL_MESSAGE) && (std::strstr(message, "Wayland") || std::strstr(message, "display"));
+    if (wayland_lost || std::strstr(message, "Fatal IO error") || std::strstr(message, "received an X Window System error"))
         display_lost();
 }
 
@@ -171,13 +153,10 @@ bool set(const char* name) {
 
 // The toolkit would end the process when it cannot open a display: it is only started on one that
 // answered, and never asked to set the locale, which the runtime keeps as the C library's.
-// What the window system says while connecting is dropped with the toolkit's words: said stays empty.
-int open_display(void (*on_lost)(int), char* said, int room) {
-    if (room > 0) said[0] = '\0';
+int open_display(void (*on_lost)(int)) {
     lost = on_lost;
     keep_toolkit_quiet();
     for (int fd = 0; fd < max_fds; ++fd) socket_before[fd] = is_socket(fd);
-    Quiet quiet;
     const char* backend = nullptr;
     if (set("WAYLAND_DISPLAY") && wayland_answers())
         backend = "wayland";
@@ -224,8 +203,7 @@ int message_box(const char* title, const char* prompt, rt::BoxLook look, int sta
     Utf8 title_text(title), prompt_text(prompt);
     GtkWidget* box = nullptr;
     {
-        Quiet quiet;
-        bool error = look == rt::BoxLook::error;
+            bool error = look == rt::BoxLook::error;
         // One "OK" button, which takes the focus and is the default: Return and a click on it,
         // Escape and the window manager's close all end the box.
         box = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, error ? GTK_MESSAGE_ERROR : GTK_MESSAGE_INFO,
@@ -265,8 +243,7 @@ int show_window(const char* caption, int x, int y, int w, int h) {
     check_display();
     Utf8 caption_text(caption);
     {
-        Quiet quiet;
-        GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+            GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
         gtk_window_set_title(GTK_WINDOW(window), caption_text.text);
         // The place is the client area's, not the frame's a window manager adds around it.
         gtk_window_set_gravity(GTK_WINDOW(window), GDK_GRAVITY_STATIC);

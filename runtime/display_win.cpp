@@ -69,7 +69,7 @@ std::wstring wide(const char* text) {
 }
 
 // A desktop is always there to show things on, given the window system.
-int open_display(void (*)(int), char*, int) { return user32().loaded() ? 1 : 0; }
+int open_display(void (*)(int)) { return user32().loaded() ? 1 : 0; }
 
 // One OK button, titled with the program's name; returns once dismissed (OK, Enter, Escape, close).
 // A run-time error's report carries the error icon. Nothing can take the desktop away.

@@ -68,6 +68,31 @@ std::string directory_of(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// Standard error as the program has it. While a display is open, descriptor 2 is not the
+// program's: the window libraries and the X library write there directly, in words of their own
+// and in bytes a server chose (an assertion ending the process, a refusal), so it is /dev/null
+// then, and the program's own lines go to the copy kept here.
+int error_stream = STDERR_FILENO;
+
+// Descriptor 2 to /dev/null, the program's standard error kept as error_stream; false where
+// that cannot be done, and nothing is changed.
+bool keep_standard_error() {
+    int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    int copy = null < 0 ? -1 : ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+    bool kept = copy >= 0 && ::dup2(null, STDERR_FILENO) == STDERR_FILENO;
+    if (kept) error_stream = copy;
+    if (!kept && copy >= 0) ::close(copy);
+    if (null >= 0) ::close(null);
+    return kept;
+}
+
+void give_back_standard_error() {
+    if (error_stream == STDERR_FILENO) return;
+    ::dup2(error_stream, STDERR_FILENO);
+    ::close(error_stream);
+    error_stream = STDERR_FILENO;
+}
+
 void (*stop_callback)(const char*) = nullptr;
 sigset_t held_mask;
 
@@ -132,7 +157,8 @@ extern "C" void on_stop_signal(int sig) {
         if (stop.sig == sig) how = stop.how, fault = stop.fault;
     if (sig >= SIGRTMIN && sig <= SIGRTMAX && sig - SIGRTMIN < max_realtime) how = realtime_how[sig - SIGRTMIN];
     if (stop_callback) stop_callback(how);
-    if (fault) {  // delivered again once this returns, to what it had before
+    if (fault) {  // delivered again once this returns, to what it had before, with standard error back
+        give_back_standard_error();  // for a sanitizer's report
         ::sigaction(sig, &before_faults[sig], nullptr);
         ::raise(sig);
         return;
@@ -162,10 +188,10 @@ void prepare_standard_streams() {
 void restrict_library_loading() {}
 
 // At a terminal when standard input or standard error is one; from the desktop, neither is.
-bool standard_error_is_seen() { return ::isatty(STDIN_FILENO) == 1 || ::isatty(STDERR_FILENO) == 1; }
+bool standard_error_is_seen() { return ::isatty(STDIN_FILENO) == 1 || ::isatty(error_stream) == 1; }
 
 bool write_standard(Stream stream, std::string_view text, std::string* why) {
-    int fd = stream == Stream::Output ? STDOUT_FILENO : STDERR_FILENO;
+    int fd = stream == Stream::Output ? STDOUT_FILENO : error_stream;
     while (!text.empty()) {
         ssize_t n = ::write(fd, text.data(), text.size());
         if (n < 0 && errno == EINTR) continue;
@@ -677,21 +703,6 @@ std::string untrusted_link(const std::string& path) {
     return "";
 }
 
-// What the window system said, on one line: each run of blanks and line ends one space.
-std::string one_line(const char* said) {
-    std::string line;
-    for (const char* c = said; *c; ++c) {
-        bool blank = *c == ' ' || *c == '\t' || *c == '\n' || *c == '\r';
-        if (!blank) {
-            line += *c;
-        } else if (!line.empty() && line.back() != ' ') {
-            line += ' ';
-        }
-    }
-    if (!line.empty() && line.back() == ' ') line.pop_back();
-    return line;
-}
-
 }  // namespace
 
 bool display_wanted() {
@@ -739,17 +750,14 @@ const DisplayModule* open_display(std::string& why, void (*lost)(int)) {
                                        : std::string("the display module ") + display_module_file + " cannot be loaded";
         return nullptr;
     }
-    // Standard error is the module's pipe while it connects: a stop then waits (a few seconds at
-    // most, as SIGALRM keeps the deadline), so that its line is seen.
-    char said[512];
-    sigset_t held = stop_set(), was;
-    sigdelset(&held, SIGALRM);
-    ::sigprocmask(SIG_BLOCK, &held, &was);
-    int opened = entry()->open_display(lost, said, sizeof said);
-    ::sigprocmask(SIG_SETMASK, &was, nullptr);
-    if (!opened) {
-        std::string told = one_line(said);
-        why = "no display can be opened at " + escaped(name) + (told.empty() ? "" : " (" + escaped(told) + ")");
+    // From here on, what the libraries write to standard error never reaches the user.
+    if (!keep_standard_error()) {
+        why = "no display: standard error cannot be kept from the window libraries (no /dev/null)";
+        return nullptr;
+    }
+    if (!entry()->open_display(lost)) {
+        give_back_standard_error();
+        why = "no display can be opened at " + escaped(name);
         return nullptr;
     }
     return entry();

@@ -36,6 +36,22 @@ class XServer {
     std::string cookies_;  // the refusing server's authorization file
 };
 
+// A go-between in front of an X server that, a second into each connection, sends the client an X
+// error of a request never made (tests/x_meddler.py): what a hostile server could send. Its own
+// display() is empty if it cannot start.
+class Meddler {
+  public:
+    explicit Meddler(const XServer& to);
+    ~Meddler();
+    Meddler(const Meddler&) = delete;
+    Meddler& operator=(const Meddler&) = delete;
+    const std::string& display() const { return display_; }
+
+  private:
+    int pid_ = -1;
+    std::string display_;
+};
+
 // A session bus with the accessibility bus and its registry on it (at-spi2-core), for reading the
 // programs' windows as a screen reader does; the programs given environment() register there.
 class AccessibilityBus {
