@@ -2,7 +2,6 @@
 // the desktop's scale; on X11, or natively on Wayland. Built as a module that the runtime loads only
 // when a display is wanted; the toolkit's and the X library's headers stay in this file alone.
 #include <X11/Xlib.h>
-#include <fcntl.h>
 #include <gdk/gdkwayland.h>
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
@@ -98,9 +97,10 @@ int on_x_lost(Display*) { display_lost(); }
 // the one it was, or a hostile one).
 void on_message(const gchar* domain, GLogLevelFlags level, const gchar* message) {
     if (!domain || std::strcmp(domain, "Gdk") != 0 || !message) return;
-    bool wayland_lost =
-        waiting && (level & G_LOG_LEVEL_MESSAGE) && (std::strstr(message, "Wayland") || std::strstr(message, "display"));
-    if (wayland_lost || std::strstr(message, "Fatal IO error") || std::strstr(message, "received an X Window System error"))
+    bool wayland_lost = waiting && (level & G_LOG_LEVEL_MESSAGE) &&
+                        (std::strstr(message, "Wayland") || std::strstr(message, "display"));
+    if (wayland_lost || std::strstr(message, "Fatal IO error") ||
+        std::strstr(message, "received an X Window System error"))
         display_lost();
 }
 
@@ -201,26 +201,21 @@ int message_box(const char* title, const char* prompt, rt::BoxLook look, int sta
     status_if_lost = status;
     check_display();
     Utf8 title_text(title), prompt_text(prompt);
-    GtkWidget* box = nullptr;
-    {
-            bool error = look == rt::BoxLook::error;
-        // One "OK" button, which takes the focus and is the default: Return and a click on it,
-        // Escape and the window manager's close all end the box.
-        box = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, error ? GTK_MESSAGE_ERROR : GTK_MESSAGE_INFO,
-                                     GTK_BUTTONS_OK, "%s", prompt_text.text);
-        gtk_window_set_title(GTK_WINDOW(box), title_text.text);
-        gtk_window_set_position(GTK_WINDOW(box), GTK_WIN_POS_CENTER);
-        gtk_dialog_set_default_response(GTK_DIALOG(box), GTK_RESPONSE_OK);
-        // The look's icon: the message dialog shows none of its own any more.
-        GtkWidget* icon =
-            gtk_image_new_from_icon_name(error ? "dialog-error" : "dialog-information", GTK_ICON_SIZE_DIALOG);
-        G_GNUC_BEGIN_IGNORE_DEPRECATIONS
-        gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(box), icon);
-        G_GNUC_END_IGNORE_DEPRECATIONS
-        gtk_widget_show_all(box);
-        if (GtkWidget* ok = gtk_dialog_get_widget_for_response(GTK_DIALOG(box), GTK_RESPONSE_OK))
-            gtk_widget_grab_focus(ok);
-    }
+    bool error = look == rt::BoxLook::error;
+    // One "OK" button, which takes the focus and is the default: Return and a click on it, Escape
+    // and the window manager's close all end the box.
+    GtkWidget* box = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, error ? GTK_MESSAGE_ERROR : GTK_MESSAGE_INFO,
+                                            GTK_BUTTONS_OK, "%s", prompt_text.text);
+    gtk_window_set_title(GTK_WINDOW(box), title_text.text);
+    gtk_window_set_position(GTK_WINDOW(box), GTK_WIN_POS_CENTER);
+    gtk_dialog_set_default_response(GTK_DIALOG(box), GTK_RESPONSE_OK);
+    // The look's icon: the message dialog shows none of its own any more.
+    GtkWidget* icon = gtk_image_new_from_icon_name(error ? "dialog-error" : "dialog-information", GTK_ICON_SIZE_DIALOG);
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(box), icon);
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    gtk_widget_show_all(box);
+    if (GtkWidget* ok = gtk_dialog_get_widget_for_response(GTK_DIALOG(box), GTK_RESPONSE_OK)) gtk_widget_grab_focus(ok);
     gtk_dialog_run(GTK_DIALOG(box));
     gtk_widget_destroy(box);
     check_display();  // the box is gone from the screen before the program goes on
@@ -242,17 +237,15 @@ int show_window(const char* caption, int x, int y, int w, int h) {
     status_if_lost = 0;
     check_display();
     Utf8 caption_text(caption);
-    {
-            GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-        gtk_window_set_title(GTK_WINDOW(window), caption_text.text);
-        // The place is the client area's, not the frame's a window manager adds around it.
-        gtk_window_set_gravity(GTK_WINDOW(window), GDK_GRAVITY_STATIC);
-        gtk_window_move(GTK_WINDOW(window), rt::twips_to_pixels(x, logical_dpi), rt::twips_to_pixels(y, logical_dpi));
-        gtk_window_set_default_size(GTK_WINDOW(window), rt::twips_to_pixels(w, logical_dpi),
-                                    rt::twips_to_pixels(h, logical_dpi));
-        g_signal_connect(window, "delete-event", G_CALLBACK(on_close), nullptr);
-        gtk_widget_show(window);
-    }
+    GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_title(GTK_WINDOW(window), caption_text.text);
+    // The place is the client area's, not the frame's a window manager adds around it.
+    gtk_window_set_gravity(GTK_WINDOW(window), GDK_GRAVITY_STATIC);
+    gtk_window_move(GTK_WINDOW(window), rt::twips_to_pixels(x, logical_dpi), rt::twips_to_pixels(y, logical_dpi));
+    gtk_window_set_default_size(GTK_WINDOW(window), rt::twips_to_pixels(w, logical_dpi),
+                                rt::twips_to_pixels(h, logical_dpi));
+    g_signal_connect(window, "delete-event", G_CALLBACK(on_close), nullptr);
+    gtk_widget_show(window);
     gtk_main();
     return 1;
 }

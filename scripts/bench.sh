@@ -68,4 +68,6 @@ photo, true, box, zenity = map(float, sys.argv[1:])
 print(f"photo with a display {photo:.3f} ms; /bin/true {true:.3f} ms (photo/true {photo/true:.2f})")
 print(f"computer's box first mapped after {box:.1f} ms; zenity --info after {zenity:.1f} ms (box/zenity {box/zenity:.2f}, goal <= 1)")
 PY
+else
+  echo "== on a display: skipped (no first_map, Xvfb or zenity)"
 fi

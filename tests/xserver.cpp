@@ -1,7 +1,5 @@
 #include "xserver.hpp"
 
-#include "support.hpp"
-
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <fcntl.h>
@@ -17,6 +15,8 @@
 #include <functional>
 #include <string>
 #include <thread>
+
+#include "support.hpp"
 
 namespace test {
 
@@ -44,8 +44,8 @@ XServer::XServer(bool refusing) {
         if (!cookies_.empty())
             execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-noreset", "-nolisten",
                    "tcp", "-auth", cookies_.c_str(), static_cast<char*>(nullptr));
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-noreset", "-nolisten",
-               "tcp", static_cast<char*>(nullptr));
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-noreset", "-nolisten", "tcp",
+               static_cast<char*>(nullptr));
         _exit(127);
     }
     ::close(fds[1]);
