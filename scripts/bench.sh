@@ -7,6 +7,7 @@
 #   /bin/true, and the box's first map (start to MapNotify, medians of 15) against zenity --info's.
 set -euo pipefail
 bin=$(cd "${1:-build/default/bin}" && pwd)
+scripts=$(cd "$(dirname "$0")" && pwd)
 unset DISPLAY
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -50,12 +51,10 @@ PY
 
 if [ -x "$bin/first_map" ] && command -v Xvfb >/dev/null && command -v zenity >/dev/null; then
   echo "== on a display: photo's start-up, the box's first map"
-  exec 3>"$work/display"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -noreset -nolisten tcp >/dev/null 2>&1 &
-  xvfb=$!
+  xvfb=
   trap 'kill $xvfb 2>/dev/null; rm -rf "$work"' EXIT
-  for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
-  export DISPLAY=":$(head -n 1 "$work/display")"
+  . "$scripts/xvfb.sh"
+  start_xvfb "$work"
   hyperfine -N --warmup 50 --runs 500 --style basic --export-json p.json "$bin/photo" /bin/true >/dev/null 2>&1
   echo "12,18,2" > computer.dat
   median() {  # the median of 15 first maps of a command

@@ -10,13 +10,10 @@ windows=${2:-$root/build/windows/bin}
 for tool in Xvfb twm xdotool xwd xwdtopnm pnmtopng; do
   command -v "$tool" >/dev/null || { echo "missing $tool: apt-get install xvfb twm xdotool x11-apps netpbm" >&2; exit 1; }
 done
-work=$(mktemp -d)
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -noreset -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
+work=$(mktemp -d) wm= xvfb=
 trap 'kill $wm $xvfb 2>/dev/null; rm -rf "$work"' EXIT
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
-export DISPLAY=":$(head -n 1 "$work/display")"
+. "$root/scripts/xvfb.sh"
+start_xvfb "$work"
 # twm places new windows where the program asks (no interactive placement), with a plain frame.
 printf 'RandomPlacement\nUsePPosition "on"\nNoGrabServer\nDecorateTransients\nTitleFont "fixed"\nIconFont "fixed"\nMenuFont "fixed"\nResizeFont "fixed"\nIconManagerFont "fixed"\n' > "$work/twmrc"
 twm -f "$work/twmrc" >/dev/null 2>&1 &
