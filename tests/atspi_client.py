@@ -26,7 +26,9 @@ def walk(accessible, depth, out):
     except NotImplementedError:
         pass
     focused = accessible.getState().contains(pyatspi.STATE_FOCUSED)
-    out.append((depth, accessible.getRoleName(), accessible.name or "", text, focused, accessible))
+    # One name for a push button, which newer releases of the bus call "button".
+    role = "push button" if accessible.getRole() == pyatspi.ROLE_PUSH_BUTTON else accessible.getRoleName()
+    out.append((depth, role, accessible.name or "", text, focused, accessible))
     for i in range(accessible.childCount):
         child = accessible.getChildAtIndex(i)
         if child is not None:
