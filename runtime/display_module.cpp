@@ -2,6 +2,7 @@
 // the desktop's scale; on X11, or natively on Wayland. Built as a module that the runtime loads only
 // when a display is wanted; the toolkit's and the X library's headers stay in this file alone.
 #include <X11/Xlib.h>
+#include <fcntl.h>
 #include <gdk/gdkwayland.h>
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
@@ -15,6 +16,7 @@
 #include <cstring>
 
 #include "display.hpp"
+#include "errors.hpp"
 
 namespace {
 
@@ -146,6 +148,43 @@ bool wayland_answers() {
     return answers;
 }
 
+// While the toolkit runs, the current directory is /, not the data's folder the program was
+// started in: the toolkit takes a relative or empty entry of a search path (XDG_CONFIG_DIRS=/etc/xdg:,
+// GTK_PATH, GTK_MODULES=./x) for a place in the current directory, where a gtk-3.0/settings.ini
+// planted beside the data would name a module for it to load. The program is back in its own
+// directory whenever the toolkit returns to it.
+class AwayFromData {
+  public:
+    AwayFromData() : here(::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC)) {
+        if (here >= 0 && ::chdir("/") != 0) {
+            ::close(here);
+            here = -1;
+        }
+    }
+    ~AwayFromData() {
+        if (here < 0) return;
+        bool back = ::fchdir(here) == 0;  // a descriptor of a directory, held: it is still there
+        ::close(here);
+        if (!back) _exit(rt::DeviceIO);
+    }
+    AwayFromData(const AwayFromData&) = delete;
+    AwayFromData& operator=(const AwayFromData&) = delete;
+
+  private:
+    int here;
+};
+
+// The X library reads a relative XAUTHORITY from the current directory: it is made absolute
+// while that is still the one the user meant.
+void keep_authority_file() {
+    const char* file = std::getenv("XAUTHORITY");
+    if (!file || !*file || file[0] == '/') return;
+    if (char* real = ::realpath(file, nullptr)) {
+        ::setenv("XAUTHORITY", real, 1);
+        std::free(real);
+    }
+}
+
 bool set(const char* name) {
     const char* value = std::getenv(name);
     return value && *value;
@@ -163,6 +202,8 @@ int open_display(void (*on_lost)(int)) {
     else if (set("DISPLAY") && x_answers())
         backend = "x11";
     if (!backend) return 0;
+    keep_authority_file();
+    AwayFromData away;
     gdk_set_allowed_backends(backend);
     gtk_disable_setlocale();
     {
@@ -199,6 +240,7 @@ struct Utf8 {
 
 int message_box(const char* title, const char* prompt, rt::BoxLook look, int status) {
     status_if_lost = status;
+    AwayFromData away;
     check_display();
     Utf8 title_text(title), prompt_text(prompt);
     bool error = look == rt::BoxLook::error;
@@ -235,6 +277,7 @@ constexpr int logical_dpi = 96;
 
 int show_window(const char* caption, int x, int y, int w, int h) {
     status_if_lost = 0;
+    AwayFromData away;
     check_display();
     Utf8 caption_text(caption);
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);

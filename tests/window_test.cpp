@@ -666,4 +666,26 @@ TEST(NoDisplay, NoModuleWhereAnotherUserCouldPutIt) {
     }
 }
 
+// Nor does the toolkit load one that someone else planted beside the data, where a search path of
+// the runner's has an empty or relative entry (the current directory, to the toolkit): through a
+// settings file naming it, or as a module of its own path.
+TEST(NoDisplay, ToolkitLoadsNothingFromTheDataFolder) {
+    if (test::windows()) GTEST_SKIP() << "GTK's search paths";
+    for (bool settings : {true, false}) {
+        test::TempDir data;
+        data.write("computer.dat", "12,18,2");
+        for (const char* folder : {"gtk-3.0", "rel/3.0.0/modules"}) std::filesystem::create_directories(data / folder);
+        data.write(settings ? "planted.so" : "rel/3.0.0/modules/libplanted.so", test::TempDir::read_file(TRIO_PLANTED_MODULE));
+        data.write("gtk-3.0/settings.ini", "[Settings]\ngtk-modules=" + data / "planted.so" + "\n");
+        Running computer(test::bin("computer"), data, {}, x->display(),
+                         settings ? std::vector<std::string>{"XDG_CONFIG_DIRS=/etc/xdg:"}
+                                  : std::vector<std::string>{"GTK_PATH=rel", "GTK_MODULES=planted"});
+        unsigned long w = x->wait_for_window("^computer$");
+        ASSERT_NE(w, 0u);
+        x->shell("xdotool windowfocus --sync " + std::to_string(w) + " key Return");
+        EXPECT_EQ(computer.finish().status, 0);
+        EXPECT_FALSE(data.exists("planted-module-ran")) << settings;
+    }
+}
+
 }  // namespace
