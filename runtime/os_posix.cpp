@@ -714,10 +714,13 @@ bool display_wanted() {
 }
 
 const DisplayModule* open_display(std::string& why, void (*lost)(int)) {
-    // A Wayland desktop's display, or an X server's.
-    const char* name = std::getenv("WAYLAND_DISPLAY");
-    if (!name || !*name) name = std::getenv("DISPLAY");
-    if (!name || !*name) {
+    // A Wayland desktop's display, or an X server's: the one asked for, or both, by name.
+    std::string name;
+    for (const char* variable : {"WAYLAND_DISPLAY", "DISPLAY"}) {
+        const char* value = std::getenv(variable);
+        if (value && *value) name += (name.empty() ? "" : " or ") + escaped(value);
+    }
+    if (name.empty()) {
         why = "no display (DISPLAY is not set)";
         return nullptr;
     }
@@ -757,7 +760,7 @@ const DisplayModule* open_display(std::string& why, void (*lost)(int)) {
     }
     if (!entry()->open_display(lost)) {
         give_back_standard_error();
-        why = "no display can be opened at " + escaped(name);
+        why = "no display can be opened at " + name;
         return nullptr;
     }
     return entry();
