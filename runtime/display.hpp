@@ -11,8 +11,8 @@ enum class BoxLook : int { information, error };
 struct DisplayModule {
     // Connects to the display (Wayland's, or an X server), giving up on one that does not answer
     // within a few seconds; 0 if none can be reached. Should the display go away later, while the
-    // box or the window waits, lost(status) is called, where status is the box's status_if_lost (0 for the window);
-    // it does not return. Standard error is /dev/null from before this call for as long as the
+    // box or the window waits, lost(status) is called, where status is the box's status_if_lost
+    // (0 for the window); it does not return. Standard error is /dev/null from before this call for as long as the
     // display is open (the runtime keeps the program's own): what the window system says there,
     // in its words or a server's, is never seen.
     int (*open_display)(void (*lost)(int status));
