@@ -471,6 +471,58 @@ TEST(Wayland, BoxAndWindowWithoutAnXServer) {
     }
 }
 
+// A display that refuses every connection with a text of its own choosing (lines, a terminal
+// escape, a forged notice), as a stranger's fake server on the machine could: what the X library
+// would print of it never reaches standard error.
+class RefusingServer {
+  public:
+    RefusingServer() {
+        for (int n = 90; n < 100 && fd_ < 0; ++n) {
+            std::string path = "/tmp/.X11-unix/X" + std::to_string(n);
+            if (::access(path.c_str(), F_OK) == 0) continue;
+            int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+            if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(fd, 8) == 0) {
+                fd_ = fd;
+                path_ = path;
+                display_ = ":" + std::to_string(n);
+            } else {
+                ::close(fd);
+            }
+        }
+        if (fd_ >= 0) serving_ = std::thread([this] { serve(); });
+    }
+    ~RefusingServer() {
+        if (fd_ < 0) return;
+        ::shutdown(fd_, SHUT_RDWR);
+        serving_.join();
+        ::close(fd_);
+        ::unlink(path_.c_str());
+    }
+    RefusingServer(const RefusingServer&) = delete;
+    RefusingServer& operator=(const RefusingServer&) = delete;
+    const std::string& display() const { return display_; }
+
+  private:
+    void serve() const {
+        const std::string reason = "\nall results written\n\x1b[2J";
+        for (int client; (client = ::accept(fd_, nullptr, nullptr)) >= 0; ::close(client)) {
+            char request[12];
+            if (::recv(client, request, sizeof request, MSG_WAITALL) != 12) continue;
+            // Failed, the reason's length, protocol 11.0, then the reason in 4-byte units.
+            std::string reply = {0, static_cast<char>(reason.size()), 11, 0, 0, 0,
+                                 static_cast<char>((reason.size() + 3) / 4), 0};
+            reply += reason + std::string((4 - reason.size() % 4) % 4, '\0');
+            if (::send(client, reply.data(), reply.size(), MSG_NOSIGNAL) < 0) continue;
+        }
+    }
+    int fd_ = -1;
+    std::string path_, display_;
+    std::thread serving_;
+};
+
 // Without a display, with one that cannot be reached, with one that never answers (a stopped
 // server: given a few seconds), or with one that refuses the program, nothing crashes or waits for
 // ever, and one line of the program's own says why, whatever the X library had to say.
@@ -480,7 +532,10 @@ TEST(NoDisplay, BoxPrintsItsPromptAndWindowIsNotShown) {
     stopped.stop();
     test::XServer refusing(true);
     ASSERT_FALSE(refusing.display().empty()) << "Xvfb did not start";
-    for (std::string display : {std::string(), std::string(":4321"), stopped.display(), refusing.display()}) {
+    RefusingServer forging;
+    ASSERT_FALSE(forging.display().empty());
+    for (std::string display :
+         {std::string(), std::string(":4321"), stopped.display(), refusing.display(), forging.display()}) {
         test::RunOptions options;
         options.display = display;
         options.timeout_ms = 15000;
