@@ -43,39 +43,16 @@ package-test: package
 	tests/package_test.sh build/package $(VERSION)
 
 # The Windows programs, cross-built with MinGW-w64 for 64-bit Windows into build/windows/bin and
-# for 32-bit Windows into build/windows-x86/bin, and their tests under Wine (its 32-bit side for
-# the second): the unit tests cross-built, then the end-to-end, bad-input and window tests of the
-# Linux build run against the .exe files (what only POSIX has is skipped there).
-WINE = env WINEDEBUG=-all wine
-# A Wine prefix of the build's own: the tests change its settings (the display's DPI), and its
-# Wine server is started and stopped here, whatever else runs Wine on the machine.
+# for 32-bit Windows into build/windows-x86/bin, and their tests under Wine (scripts/windows-test.sh):
+# the unit tests cross-built, then the end-to-end, bad-input and window tests of the Linux build run
+# against the .exe files (what only POSIX has is skipped there). The 64-bit ones are always tested;
+# the 32-bit ones wherever Wine can run them (scripts/wine.sh), else one line says why not.
+# A Wine prefix of the build's own, for these and bench-windows.
 export WINEPREFIX := $(CURDIR)/build/wine
-# One Wine server for a run of tests, started here with no test's pipes and kept 30 seconds past
-# its last program, so that no test meets one that is just ending. The first start of Wine also
-# makes its prefix (~/.wine), which takes seconds: once, not in a test.
-WINE_SERVER = wineserver -k 2>/dev/null; wineserver -w; WINEDEBUG=-all wineserver -p30 </dev/null >/dev/null 2>&1 || true
-# Wine's display drivers are X11's alone here: newer Wine tries Wayland too where X11 cannot be
-# had, and the Wayland client library then prints its complaints into the programs' standard error.
-WINE_START = $(WINE) cmd /c exit </dev/null >/dev/null 2>&1; \
-	$(WINE) reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11 /f </dev/null >/dev/null 2>&1; $(WINE_SERVER)
-# The build and the tests of one Windows preset. Each unit test is a Wine process of its own, and
-# Wine now and then fails to start one at all under load: such a test is run once more. The window
-# tests run in one process, on one X server, with a Wine server of their own: Wine's desktop stays
-# on the display its first window opened on.
-define windows_preset
-	cmake --preset $(1) >/dev/null
-	cmake --build --preset $(1) -j$(JOBS)
-	$(WINE_START)
-	ctest --preset $(1) -j$(JOBS) --repeat until-pass:2
-	TRIO_TEST_WINDOWS_BIN=$(CURDIR)/build/$(1)/bin TRIO_TEST_WRAPPER="$(WINE)" \
-	    ctest --preset default -j$(JOBS) -R '^(Photo|Computer|Tallage|BadInput)\.'
-	$(WINE_SERVER)
-	TRIO_TEST_WINDOWS_BIN=$(CURDIR)/build/$(1)/bin TRIO_TEST_WRAPPER="$(WINE)" build/default/bin/window_test
-endef
 windows: setup build
 	scripts/install-deps.sh windows
-	$(call windows_preset,windows)
-	$(call windows_preset,windows-x86)
+	JOBS=$(JOBS) scripts/windows-test.sh windows
+	JOBS=$(JOBS) scripts/windows-test.sh windows-x86
 
 # The zips for Windows users, 64-bit and 32-bit: the three programs, the README and the license.
 windows-zip: windows

@@ -1,6 +1,6 @@
 # Cross-building Windows programs with Debian's MinGW-w64 toolchain for TRIO_MINGW_TRIPLET (the
-# posix thread model, for std::thread and friends); tests built here run under Wine. Included by
-# each toolchain file, which names the triplet.
+# posix thread model, for std::thread and friends); tests built here run under Wine (the one that
+# scripts/wine.sh picks: tests/CMakeLists.txt). Included by each toolchain file, which names the triplet.
 set(CMAKE_SYSTEM_NAME Windows)
 string(REGEX MATCH "^[^-]+" CMAKE_SYSTEM_PROCESSOR ${TRIO_MINGW_TRIPLET})
 set(CMAKE_C_COMPILER ${TRIO_MINGW_TRIPLET}-gcc-posix)
@@ -11,4 +11,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR env WINEDEBUG=-all wine)

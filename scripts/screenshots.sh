@@ -52,11 +52,11 @@ xdotool windowfocus "$w" key Return 2>/dev/null; wait $program || true
 echo "docs/tallage-window.png docs/computer-box.png docs/photo-error-box.png"
 
 [ -x "$windows/tallage.exe" ] || exit 0
-export WINEDEBUG=-all
-(cd "$work/t" && wine "$windows/tallage.exe" 2>/dev/null) & program=$!
+wine=$("$root/scripts/wine.sh" x64)
+(cd "$work/t" && $wine "$windows/tallage.exe" 2>/dev/null) & program=$!
 shoot '^Form1$' "$root/docs/windows-window.png" root >/dev/null
 wineserver -k; wait $program 2>/dev/null || true
-(cd "$work/c" && wine "$windows/computer.exe" >/dev/null 2>&1) & program=$!
+(cd "$work/c" && $wine "$windows/computer.exe" >/dev/null 2>&1) & program=$!
 w=$(shoot '^computer$' "$root/docs/windows-box.png")
 xdotool windowfocus "$w" key Return 2>/dev/null; wait $program || true
 wineserver -k

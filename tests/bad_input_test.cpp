@@ -121,7 +121,7 @@ void check(const Program& p, const Hostile& c) {
     if (c.setup == Setup::SizeLimit) options.file_size_limit = c.limit;
     if (c.setup == Setup::FewDescriptors) options.open_files_limit = c.limit;
     options.no_unnamed_files = c.named;
-    if (c.setup == Setup::NoInputFrenchUser) options.environment = {"LANG=fr_FR.UTF-8", "LC_ALL=fr_FR.UTF-8"};
+    if (c.setup == Setup::NoInputFrenchUser) options.environment = test::locale("fr_FR.UTF-8");
     if (c.setup == Setup::ResultSyncFails) options.failing_fsync = "file";  // before the new result replaces the earlier
     if (c.setup == Setup::DirectorySyncFails) options.failing_fsync = "directory";  // after it has
     bool read_by_another = false;

@@ -265,6 +265,25 @@ bool opens_as(uid_t uid, const std::string& path) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+std::vector<std::string> locale(const std::string& name) {
+    const std::string folder = std::string(TRIO_BIN_DIR) + "/../locale", made = folder + "/" + name;
+    if (::access((made + "/LC_CTYPE").c_str(), R_OK) != 0) {
+        // Made aside, then moved into place whole: tests that run side by side may both make it.
+        ::mkdir(folder.c_str(), 0755);
+        std::string aside = folder + "/.making-XXXXXX";
+        if (::mkdtemp(aside.data())) {
+            std::size_t dot = name.find('.');
+            std::string command = "localedef -c -i " + name.substr(0, dot) + " -f " + name.substr(dot + 1) + " '" +
+                                  aside + "/" + name + "' >/dev/null 2>&1";
+            if (std::system(command.c_str()) >= 0) ::rename((aside + "/" + name).c_str(), made.c_str());
+            command = "rm -rf '" + aside + "'";
+            if (std::system(command.c_str()) != 0) {
+            }
+        }
+    }
+    return {"LOCPATH=" + folder, "LANG=" + name, "LC_ALL=" + name};
+}
+
 std::size_t count_lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
 
 std::string line_end() { return windows() ? "\r\n" : "\n"; }

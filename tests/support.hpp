@@ -101,6 +101,11 @@ bool unnamed_file_open_in(const std::string& dir);
 // Whether the user uid can open the file for reading (tried in a process of that user).
 bool opens_as(uid_t uid, const std::string& path);
 
+// The settings that give a program the locale `name` ("fr_FR.UTF-8"): LANG and LC_ALL, and LOCPATH,
+// a folder of the tests' own where the locale is made (by localedef, from the locales package's
+// sources) the first time it is asked for, whatever locales the system has.
+std::vector<std::string> locale(const std::string& name);
+
 // The number of lines of text.
 std::size_t count_lines(const std::string& text);
 

@@ -262,8 +262,12 @@ TEST(Box, DisplayLostWhileWaiting) {
         test::TempDir dir;
         dir.write(c.input, c.content);
         Running program(test::bin(c.program), dir, {}, meddler ? meddler->display() : own->display());
-        if (!meddler) {
-            ASSERT_NE(own->wait_for_window(c.window), 0u) << c.program;
+        unsigned long w = own->wait_for_window(c.window);
+        ASSERT_NE(w, 0u) << c.program;
+        if (meddler) {
+            ASSERT_FALSE(own->pixels(w, 10, 10, 50, 50).empty()) << "the box is not drawn";
+            meddler->meddle();  // now that the program waits on its box
+        } else {
             own.reset();  // the X server killed
         }
         test::RunResult r = program.finish();
@@ -415,7 +419,7 @@ TEST(ErrorBox, NotFromAConsoleInAnyLanguage) {
     test::TempDir dir;
     test::RunOptions options;
     options.display = x->display();
-    options.environment = {"LANG=pt_BR.UTF-8", "LC_ALL=pt_BR.UTF-8"};
+    options.environment = test::locale("pt_BR.UTF-8");
     options.args = {"console", test::bin("photo"), "850"};
     test::RunResult r = test::run(test::bin("bystander"), dir.path(), options);
     EXPECT_EQ(r.status, 53) << r.err;

@@ -1,8 +1,9 @@
-# A go-between in front of an X server that, a second into each connection, sends the client an X
-# error with a made-up sequence number, between two whole packets of the server's. Usage:
-# x_meddler.py <the server's display number>; it takes the first free display from 600 on, writes
-# its number, and serves until killed.
-import socket, struct, sys, threading, time
+# A go-between in front of an X server that, each time a line comes on its standard input, sends
+# each client an X error with a made-up sequence number, between two whole packets of the server's:
+# the test says when (once the box it waits for is drawn, the client idle), however slow the client
+# was to get there. Usage: x_meddler.py <the server's display number>; it takes the first free
+# display from 600 on, writes its number, and serves until killed.
+import socket, struct, sys, threading
 
 listener = socket.socket(socket.AF_UNIX)
 for number in range(600, 700):
@@ -35,29 +36,35 @@ def packets(sock):
         data, first = data[n:], False
 
 
-def meddle(client):
+clients = []  # each connection's socket to its client, with the lock for whole packets
+
+
+def serve(client):
     xserver = socket.socket(socket.AF_UNIX)
     xserver.connect("\0/tmp/.X11-unix/X" + sys.argv[1])
     lock = threading.Lock()
+    clients.append((client, lock))
 
     def upstream():
         while data := client.recv(65536):
             xserver.sendall(data)
 
-    def inject():  # far ahead of any request made
-        time.sleep(1)
-        with lock:
-            try:
-                client.sendall(struct.pack("<BBHIHB21x", 0, 3, 30000, 0x1234, 0, 20))
-            except OSError:
-                pass  # a connection that is gone
-
     threading.Thread(target=upstream, daemon=True).start()
-    threading.Thread(target=inject, daemon=True).start()
     for p in packets(xserver):
         with lock:
             client.sendall(p)
 
 
+def meddle():
+    for line in sys.stdin:
+        for client, lock in clients:
+            with lock:
+                try:  # far ahead of any request made
+                    client.sendall(struct.pack("<BBHIHB21x", 0, 3, 30000, 0x1234, 0, 20))
+                except OSError:
+                    pass  # a connection that is gone
+
+
+threading.Thread(target=meddle, daemon=True).start()
 while True:
-    threading.Thread(target=meddle, args=(listener.accept()[0],), daemon=True).start()
+    threading.Thread(target=serve, args=(listener.accept()[0],), daemon=True).start()

@@ -5,12 +5,16 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -20,8 +24,27 @@
 
 namespace test {
 
+namespace {
+
+// Whether no X server on the machine has display number n: neither its lock file in /tmp nor its
+// abstract socket is taken. The abstract socket is the whole machine's (a chroot's /tmp is its
+// own), and clients try it first: a server elsewhere that has it would shadow ours.
+bool display_number_free(int n) {
+    if (::access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) == 0) return false;
+    std::string name = "/tmp/.X11-unix/X" + std::to_string(n);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, name.data(), name.size());  // sun_path[0] stays 0: abstract
+    int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    bool free = s >= 0 && ::bind(s, reinterpret_cast<sockaddr*>(&address),
+                                 static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())) == 0;
+    if (s >= 0) ::close(s);
+    return free;
+}
+
+}  // namespace
+
 XServer::XServer(bool refusing) {
-    int fds[2];
     if (refusing) {  // one MIT-MAGIC-COOKIE-1 for any address and display (FamilyWild), made up here
         char name[] = "/tmp/trio-cookies-XXXXXX";
         int fd = ::mkstemp(name);
@@ -33,6 +56,16 @@ XServer::XServer(bool refusing) {
         cookies_ = name;
         if (!written) return;
     }
+    // From a number of its own on, so that tests run side by side seldom try the same; a number
+    // another server takes meanwhile fails that server's start, and the next is tried.
+    for (int n = 200 + ::getpid() % 500, tries = 0; display_.empty() && tries < 100; ++n, ++tries) {
+        if (display_number_free(n)) start(n);
+    }
+}
+
+// Starts Xvfb on display n; display_ is set once it is ready.
+void XServer::start(int n) {
+    int fds[2];
     if (pipe(fds) != 0) return;
     pid_t pid = fork();
     if (pid == 0) {
@@ -40,22 +73,27 @@ XServer::XServer(bool refusing) {
         ::close(fds[0]);
         int null = ::open("/dev/null", O_RDWR);
         dup2(null, 0), dup2(null, 1), dup2(null, 2);
-        std::string fd = std::to_string(fds[1]);
-        if (!cookies_.empty())
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-noreset", "-nolisten",
-                   "tcp", "-auth", cookies_.c_str(), static_cast<char*>(nullptr));
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-noreset", "-nolisten", "tcp",
-               static_cast<char*>(nullptr));
+        std::string display = ":" + std::to_string(n), fd = std::to_string(fds[1]);
+        std::vector<const char*> argv = {"Xvfb",   display.c_str(), "-displayfd", fd.c_str(), "-screen",
+                                         "0",      "1024x768x24",   "-noreset",   "-nolisten", "tcp"};
+        if (!cookies_.empty()) argv.insert(argv.end(), {"-auth", cookies_.c_str()});
+        argv.push_back(nullptr);
+        execvp("Xvfb", const_cast<char* const*>(argv.data()));
         _exit(127);
     }
     ::close(fds[1]);
-    pid_ = pid;
     char buf[32] = {};
     // Xvfb writes the display number once it is ready. The pipe stays open while it runs: it may
     // write the number again, and a write to a closed pipe is fatal to it.
-    ssize_t n = ::read(fds[0], buf, sizeof buf - 1);
+    ssize_t n_read = ::read(fds[0], buf, sizeof buf - 1);
+    if (n_read <= 0) {  // it did not start: the number was taken meanwhile
+        ::close(fds[0]);
+        ::waitpid(pid, nullptr, 0);
+        return;
+    }
+    pid_ = pid;
     number_pipe_ = fds[0];
-    if (n > 0) display_ = ":" + std::string(buf, static_cast<std::size_t>(n - (buf[n - 1] == '\n')));
+    display_ = ":" + std::to_string(n);
 }
 
 XServer::~XServer() {
@@ -141,14 +179,15 @@ std::vector<unsigned long> XServer::pixels(unsigned long window, int x, int y, i
 
 namespace {
 
-// Starts a helper that ends with the tests, its output to out_fd (or nowhere), in the environment
-// given on top of the tests' own.
-int start(const std::vector<std::string>& argv, const std::vector<std::string>& environment, int out_fd = -1) {
+// Starts a helper that ends with the tests, its output to out_fd (or nowhere) and its input from
+// in_fd (or nothing), in the environment given on top of the tests' own.
+int start(const std::vector<std::string>& argv, const std::vector<std::string>& environment, int out_fd = -1,
+          int in_fd = -1) {
     pid_t pid = fork();
     if (pid == 0) {
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         int null = ::open("/dev/null", O_RDWR);
-        dup2(null, 0), dup2(null, 2);
+        dup2(in_fd >= 0 ? in_fd : null, 0), dup2(null, 2);
         dup2(out_fd >= 0 ? out_fd : null, 1);
         for (const std::string& setting : environment) ::putenv(const_cast<char*>(setting.c_str()));
         std::vector<char*> args;
@@ -163,10 +202,16 @@ int start(const std::vector<std::string>& argv, const std::vector<std::string>& 
 }  // namespace
 
 Meddler::Meddler(const XServer& to) {
-    int fds[2];
+    int fds[2], told[2];
     if (pipe(fds) != 0) return;
-    pid_ = start({"/usr/bin/python3", TRIO_X_MEDDLER, to.display().substr(1)}, {}, fds[1]);
+    if (pipe2(told, O_CLOEXEC) != 0) {
+        ::close(fds[0]), ::close(fds[1]);
+        return;
+    }
+    pid_ = start({"/usr/bin/python3", TRIO_X_MEDDLER, to.display().substr(1)}, {}, fds[1], told[0]);
     ::close(fds[1]);
+    ::close(told[0]);
+    tell_ = told[1];
     char buf[32] = {};
     ssize_t n = ::read(fds[0], buf, sizeof buf - 1);
     ::close(fds[0]);
@@ -175,6 +220,12 @@ Meddler::Meddler(const XServer& to) {
 
 Meddler::~Meddler() {
     if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0) ::waitpid(pid_, nullptr, 0);
+    if (tell_ >= 0) ::close(tell_);
+}
+
+void Meddler::meddle() const {
+    if (tell_ >= 0 && ::write(tell_, "\n", 1) != 1) {
+    }
 }
 
 AccessibilityBus::AccessibilityBus(const XServer& on) : x_(on) {

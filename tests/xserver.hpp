@@ -8,8 +8,9 @@ namespace test {
 
 class XServer {
   public:
-    // Starts Xvfb on a free display with a 24-bit screen; display() is empty if it cannot. A
-    // refusing one takes only clients that show a cookie of its own, which no one has.
+    // Starts Xvfb with a 24-bit screen on a display number no other server on the machine has;
+    // display() is empty if it cannot. A refusing one takes only clients that show a cookie of its
+    // own, which no one has.
     explicit XServer(bool refusing = false);
     ~XServer();
     XServer(const XServer&) = delete;
@@ -30,15 +31,16 @@ class XServer {
     std::vector<unsigned long> pixels(unsigned long window, int x, int y, int w, int h, int timeout_ms = 5000) const;
 
   private:
+    void start(int number);
     int pid_ = -1;
     int number_pipe_ = -1;
     std::string display_;
     std::string cookies_;  // the refusing server's authorization file
 };
 
-// A go-between in front of an X server that, a second into each connection, sends the client an X
-// error of a request never made (tests/x_meddler.py): what a hostile server could send. Its own
-// display() is empty if it cannot start.
+// A go-between in front of an X server that sends its clients an X error of a request never made
+// (tests/x_meddler.py): what a hostile server could send. Its own display() is empty if it cannot
+// start.
 class Meddler {
   public:
     explicit Meddler(const XServer& to);
@@ -46,9 +48,11 @@ class Meddler {
     Meddler(const Meddler&) = delete;
     Meddler& operator=(const Meddler&) = delete;
     const std::string& display() const { return display_; }
+    // Sends the error to every client connected now.
+    void meddle() const;
 
   private:
-    int pid_ = -1;
+    int pid_ = -1, tell_ = -1;
     std::string display_;
 };
 
