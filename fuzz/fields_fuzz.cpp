@@ -34,7 +34,7 @@ void attempt(F f) {
     try {
         f();
     } catch (const RuntimeError& e) {
-        require(e.number() > 0 && e.number() < 256 && error_message(e.number())[0] != 0);
+        require(e.number() > 0 && e.number() < 256 && !words(error_name(e.number())).empty());
     }
 }
 

@@ -6,6 +6,7 @@
 #include "display.hpp"
 #include "errors.hpp"
 #include "files.hpp"
+#include "messages.hpp"
 #include "os.hpp"
 
 namespace rt {
@@ -14,21 +15,28 @@ namespace {
 
 const char* program_name = "program";
 
-// Form1's client area in twips, whatever the display's pixels: 4680 by 3090, placed at 4335, 4680
+// Form1's caption, and its client area in twips, whatever the display's pixels: 4680 by 3090, placed at 4335, 4680
 // on the screen (312 by 206 pixels at 289, 312 on a display of 96 dots per inch).
+constexpr const char* form_caption = "Form1";
 constexpr int form_left = 4335, form_top = 4680, form_width = 4680, form_height = 3090;
 
+// A notice of the program's own on standard error, one line: one that cannot be written has
+// nowhere to be reported.
+void say(const Message& message) {
+    os::write_standard(os::Stream::Error,
+                       words({Msg::Line, {program_name, message}}) + std::string(os::line_end));
+}
+
 // A stop (SIGINT, SIGTERM, SIGHUP, or the like) ends the program: temporary files go, earlier
-// results stay, and it says so in one line. Runs where the stop arrives: no allocation here. Each
-// line written to standard output or error ends as a result's lines do on this system.
-void on_stop(const char* how) {
+// results stay, and it says so in one line. Runs where the stop arrives: no allocation here.
+void on_stop(const os::Stop& stop) {
     remove_temporaries_now();
-    char line[128];
-    std::size_t n = 0;
-    using std::string_view;
-    for (string_view part : {string_view(program_name), string_view(": "), string_view(how), os::line_end})
-        for (char c : part)
-            if (n < sizeof line) line[n++] = c;
+    char how[256], line[512];
+    std::size_t n = words_now(how, sizeof how - 1, stop.how, {{"signal", stop.signal}, {"n", stop.n}});
+    how[n] = '\0';
+    n = words_now(line, sizeof line, Msg::Line, {{"program", program_name}, {"message", how}});
+    for (char c : os::line_end)
+        if (n < sizeof line) line[n++] = c;
     os::write_standard(os::Stream::Error, std::string_view(line, n));
 }
 
@@ -36,32 +44,31 @@ void on_stop(const char* how) {
 // reading that, so the report is shown in a box as well. From the desktop means: the user does not
 // see standard error (on Linux, neither standard input nor standard error is a terminal), and a
 // display can be reached.
-bool started_from_desktop() { return !os::standard_error_is_seen() && display(nullptr) != nullptr; }
+bool started_from_desktop() { return !os::standard_error_is_seen() && display() != nullptr; }
 
 // What the user is waiting on, for the line that says it went with the display; and the status
 // the program ends with should the display go away before the box is up to say its own.
-const char* showing = "the window";
+Message showing(Msg::WindowLost, {form_caption});
 int ending_status = 0;
 
 // The display went away while the box or the window waited: the results are complete by then, so
 // the program ends as if the user had dismissed it, with the status it would have had then.
 void on_display_lost(int status) {
-    os::write_standard(os::Stream::Error, std::string(program_name) + ": the display went away; " + showing +
-                                              " is closed" + std::string(os::line_end));
+    say(showing);
     os::exit_now(status != 0 ? status : ending_status);
 }
 
 }  // namespace
 
-const DisplayModule* display(const char** why) {
+const DisplayModule* display(Message* why) {
     static bool probed = false;
     static const DisplayModule* module = nullptr;
-    static std::string reason;
+    static Message reason;
     if (!probed) {
         probed = true;
         module = os::open_display(reason, on_display_lost);
     }
-    if (why) *why = reason.c_str();
+    if (why) *why = reason;
     return module;
 }
 
@@ -73,17 +80,16 @@ void end() {
 void message_box(std::string_view prompt) {
     commit_results();
     std::string text(prompt);
-    showing = "the box";
-    const char* why = nullptr;
+    showing = Msg::BoxLost;
+    Message why;
     const DisplayModule* d = display(&why);
     // Asked for and not to be had, the box is missed: one line says why, as for the window.
-    if (!d && os::display_wanted())
-        os::write_standard(os::Stream::Error, std::string(program_name) + ": " + why + "; the box is not shown\n");
+    if (!d && os::display_wanted()) say({Msg::BoxNotShown, {why}});
     if (!d || !d->message_box(program_name, text.c_str(), BoxLook::information, 0)) {
         // The prompt is the box's stand-in: losing it is a failed write like any other.
-        std::string why;
-        if (!os::write_standard(os::Stream::Output, text + std::string(os::line_end), &why))
-            raise(DeviceIO, "writing the prompt to standard output: " + why);
+        std::string failed;
+        if (!os::write_standard(os::Stream::Output, text + std::string(os::line_end), &failed))
+            raise(DeviceIO, {Msg::WritingPrompt, {failed}});
     }
 }
 
@@ -92,6 +98,7 @@ namespace detail {
 void begin(const char* program) {
     program_name = program;
     os::restrict_library_loading();
+    prepare_stop_words();
     // A closed standard descriptor would be taken by the next file opened, and a prompt or a
     // report written to it would land in that file.
     os::prepare_standard_streams();
@@ -100,46 +107,48 @@ void begin(const char* program) {
 
 void finish_after_load() {
     commit_results();
-    const char* why = nullptr;
+    showing = Message(Msg::WindowLost, {form_caption});
+    Message why;
     const DisplayModule* d = display(&why);
-    showing = "the window Form1";
-    bool shown = d && d->show_window("Form1", form_left, form_top, form_width, form_height);
-    if (!shown) {
-        // A notice that cannot be written has nowhere to be reported: the result is complete.
-        os::write_standard(os::Stream::Error, std::string(program_name) + ": " +
-                                                  (d ? "no window can be made here" : why) +
-                                                  "; the window Form1 is not shown" + std::string(os::line_end));
-    }
+    bool shown = d && d->show_window(form_caption, form_left, form_top, form_width, form_height);
+    if (!shown) say({Msg::WindowNotShown, {d ? Message(Msg::NoWindowHere) : why, form_caption}});
     end();
 }
 
-void fail_from_current_exception() noexcept {
-    int number = InvalidCall;
-    std::string text;
+// The report of the error being handled, and its number; where even that cannot be had (no memory
+// for it), the number alone.
+void report_current_exception(Message& error, int& number) {
     try {
         throw;
     } catch (const RuntimeError& e) {
         number = e.number();
-        text = e.what();
+        error = e.error();
     } catch (const std::bad_alloc&) {
         number = OutOfMemory;
-        text = error_message(number);
+        error = error_name(number);
     } catch (const std::exception& e) {
-        text = std::string(error_message(number)) + ": " + e.what();
+        error = Message(Msg::ErrorWithDetail, {error_name(number), e.what()});
     } catch (...) {
-        text = error_message(number);
+        error = error_name(number);
     }
-    abandon_all();
-    // Where even this line cannot be written, the exit status still tells.
-    std::string report = "run-time error " + std::to_string(number) + ": " + text;
-    os::write_standard(os::Stream::Error, std::string(program_name) + ": " + report + std::string(os::line_end));
-    // The box waits for the user with the results already dealt with; should the display go away
-    // meanwhile, the program still ends with the error's number.
+}
+
+void fail_from_current_exception() noexcept {
+    int number = InvalidCall;
     try {
-        showing = "the box with the report";
+        Message error;
+        report_current_exception(error, number);
+        abandon_all();
+        // Where even this line cannot be written, the exit status still tells.
+        std::string report = words({Msg::Report, {numeral(number), error}});
+        say(report);
+        // The box waits for the user with the results already dealt with; should the display go
+        // away meanwhile, the program still ends with the error's number.
+        showing = Msg::ReportBoxLost;
         ending_status = number;
-        if (started_from_desktop()) display(nullptr)->message_box(program_name, report.c_str(), BoxLook::error, number);
+        if (started_from_desktop()) display()->message_box(program_name, report.c_str(), BoxLook::error, number);
     } catch (...) {
+        abandon_all();
     }
     os::exit_now(number);
 }

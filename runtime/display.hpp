@@ -2,6 +2,8 @@
 // shown, so that a program that never shows anything never pays for the window libraries.
 #pragma once
 
+#include "messages.hpp"
+
 namespace rt {
 
 // How a box looks: an information message (computer's "OK"), or a run-time error's report.
@@ -9,13 +11,14 @@ enum class BoxLook : int { information, error };
 
 // The module's entry points (plain C, as they cross a dlopen boundary).
 struct DisplayModule {
-    // Connects to the display (Wayland's, or an X server), giving up on one that does not answer
-    // within a few seconds; 0 if none can be reached. Should the display go away later, while the
-    // box or the window waits, lost(status) is called, where status is the box's status_if_lost
-    // (0 for the window); it does not return. Standard error is /dev/null from before this call for as long as the
-    // display is open (the runtime keeps the program's own): what the window system says there,
-    // in its words or a server's, is never seen.
-    int (*open_display)(void (*lost)(int status));
+    // Connects to the display (Wayland's, or an X server; on Windows, loads the window system),
+    // giving up on one that does not answer within a few seconds; 0 if none can be reached.
+    // Should the display go away later, while the box or the window waits, lost(status) is
+    // called, where status is the box's status_if_lost (0 for the window); it does not return.
+    // On POSIX standard error is /dev/null from before this call for as long as the display is
+    // open (the runtime keeps the program's own): what the window system says there, in its
+    // words or a server's, is never seen.
+    int (*connect)(void (*lost)(int status));
     // A modal box: title, prompt, one "OK" button, the icon of its look; returns once dismissed, 0
     // if it could not be shown at all. status_if_lost is the status should the display go away
     // meanwhile (for the report of a run-time error, the error's number).
@@ -35,8 +38,8 @@ constexpr int twips_to_pixels(int twips, int dpi) {
 inline constexpr const char* display_module_file = "trio-display.so";
 inline constexpr const char* display_module_entry = "trio_display_module";
 
-// The display, once probed: the module's entry points, or null where nothing can be shown
-// (with a one-line reason in why).
-const DisplayModule* display(const char** why);
+// The display, once probed: the module's entry points, or null where nothing can be shown (with
+// the reason in why).
+const DisplayModule* display(Message* why = nullptr);
 
 }  // namespace rt

@@ -4,7 +4,8 @@
 
 #include <exception>
 #include <string>
-#include <string_view>
+
+#include "messages.hpp"
 
 namespace rt {
 
@@ -23,28 +24,24 @@ enum Error : int {
     PathFileAccess = 75,
 };
 
-// The fixed text of each error number.
-const char* error_message(int number);
-
 class RuntimeError : public std::exception {
   public:
-    RuntimeError(int number, std::string concerns);
+    RuntimeError(int number, Message detail);
     int number() const { return number_; }
-    // What the error concerns (a file, a field, an operation); may be empty.
+    // What the error concerns (a file, a field, an operation), in words; may be empty.
     const std::string& concerns() const { return concerns_; }
-    // "<message>" or "<message>: <concerns>".
+    // The error's name, with what it concerns where it says.
+    Message error() const;
+    // The same, in words.
     const char* what() const noexcept override { return text_.c_str(); }
 
   private:
     int number_;
+    Message detail_;
     std::string concerns_;
     std::string text_;
 };
 
-[[noreturn]] void raise(int number, std::string concerns = {});
-
-// Text from outside (a field, a file's name or path) as a report shows it: a control or non-ASCII
-// byte as \xHH and a backslash as \\, so that a report is always one line and the two cannot be confused.
-std::string escaped(std::string_view text);
+[[noreturn]] void raise(int number, Message detail = {});
 
 }  // namespace rt

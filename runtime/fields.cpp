@@ -7,19 +7,19 @@
 namespace rt {
 
 FieldReader::FieldReader(os::File file, std::string name)
-    : file_(file), name_(std::move(name)), buffer_(64 * 1024) {}
+    : file_(file), name_(std::move(name)), source_(field_origin(name_, 0).file), buffer_(64 * 1024) {}
 
 FieldReader::FieldReader(std::string_view text, std::string name)
-    : memory_(text), name_(std::move(name)), buffer_(64 * 1024) {}
+    : memory_(text), name_(std::move(name)), source_(field_origin(name_, 0).file), buffer_(64 * 1024) {}
 
 FieldReader::~FieldReader() { os::close(file_); }
 
-std::string FieldReader::origin() const { return "field " + std::to_string(fields_) + " of " + name_; }
+Origin FieldReader::origin() const { return Origin{source_, static_cast<std::uint32_t>(fields_)}; }
 
 std::size_t FieldReader::read_raw(char* into, std::size_t size) {
     if (eof_) return 0;
     std::size_t n = 0;
-    if (file_ != os::no_file) {
+    if (file_) {
         n = os::read(file_, into, size, name_);
     } else {
         n = memory_.copy(into, size, memory_pos_);
@@ -51,6 +51,59 @@ void FieldReader::detect_encoding() {
     }
 }
 
+// The character whose UTF-16 units start at raw_[i], into c: the bytes it takes, or 0 where its
+// units are not all read yet, or never will be (a high surrogate at the end of the file), or where
+// a surrogate has no partner: fault_ then says which.
+std::size_t FieldReader::utf16_character(std::size_t i, unsigned& c) {
+    bool little = encoding_ == Encoding::Utf16le;
+    auto unit = [&](std::size_t at) {
+        auto b0 = static_cast<unsigned char>(raw_[at]), b1 = static_cast<unsigned char>(raw_[at + 1]);
+        return little ? unsigned(b0 | b1 << 8) : unsigned(b1 | b0 << 8);
+    };
+    if (i + 1 >= raw_len_) return 0;
+    c = unit(i);
+    if (c >= 0xdc00 && c <= 0xdfff) {
+        fault_ = Msg::Utf16Unpaired;
+        return 0;
+    }
+    if (c < 0xd800 || c > 0xdbff) return 2;
+    if (i + 3 >= raw_len_) {  // its partner is not read yet, or never will be
+        if (eof_) fault_ = Msg::Utf16Cut;
+        return 0;
+    }
+    unsigned low = unit(i + 2);
+    if (low < 0xdc00 || low > 0xdfff) {
+        fault_ = Msg::Utf16Unpaired;
+        return 0;
+    }
+    c = 0x10000 + ((c - 0xd800) << 10) + (low - 0xdc00);
+    return 4;
+}
+
+namespace {
+
+// A character as UTF-8 at out; returns the end.
+char* append_utf8(char* out, unsigned c) {
+    if (c < 0x80) {
+        *out++ = static_cast<char>(c);
+    } else if (c < 0x800) {
+        *out++ = static_cast<char>(0xc0 | c >> 6);
+        *out++ = static_cast<char>(0x80 | (c & 0x3f));
+    } else if (c < 0x10000) {
+        *out++ = static_cast<char>(0xe0 | c >> 12);
+        *out++ = static_cast<char>(0x80 | (c >> 6 & 0x3f));
+        *out++ = static_cast<char>(0x80 | (c & 0x3f));
+    } else {
+        *out++ = static_cast<char>(0xf0 | c >> 18);
+        *out++ = static_cast<char>(0x80 | (c >> 12 & 0x3f));
+        *out++ = static_cast<char>(0x80 | (c >> 6 & 0x3f));
+        *out++ = static_cast<char>(0x80 | (c & 0x3f));
+    }
+    return out;
+}
+
+}  // namespace
+
 // Decodes UTF-16 into the buffer as UTF-8, no further than the reader needs: decoding stops at a
 // U+001A (the end-of-file mark, as in a byte file) and at a fault, which is raised only once the
 // reader reaches it, so that what lies after the last field read is never looked at. A unit cut in
@@ -58,65 +111,28 @@ void FieldReader::detect_encoding() {
 // partner, the text is not UTF-16 after all: a type mismatch. A lone 0x1A byte at the very end is
 // that end mark, as copying tools append it.
 void FieldReader::decode_utf16() {
-    bool little = encoding_ == Encoding::Utf16le;
-    auto unit = [&](std::size_t i) {
-        auto b0 = static_cast<unsigned char>(raw_[i]), b1 = static_cast<unsigned char>(raw_[i + 1]);
-        return little ? unsigned(b0 | b1 << 8) : unsigned(b1 | b0 << 8);
-    };
     while (len_ == 0) {
-        if (!fault_.empty()) raise(TypeMismatch, fault_);
+        if (fault_ != Msg::Text) raise(TypeMismatch, {fault_, {name(name_)}});
         while (!eof_ && raw_len_ < 4) raw_len_ += read_raw(raw_.data() + raw_len_, raw_.size() - raw_len_);
         if (raw_len_ == 0) return;  // the end
         std::size_t i = 0;
         char* out = buffer_.data();
         char* full = buffer_.data() + buffer_.size() - 4;  // room for the longest character left
         while (out <= full) {
-            if (i + 1 >= raw_len_) {  // not a whole unit left
-                if (i < raw_len_ && eof_) {
-                    if (raw_[i] != end_of_file_mark) {
-                        fault_ = name_ + " is UTF-16 that ends in the middle of a character";
-                        break;
-                    }
+            if (i + 1 == raw_len_ && eof_) {  // a lone byte at the very end
+                if (raw_[i] != end_of_file_mark) {
+                    fault_ = Msg::Utf16Cut;
+                } else {
                     *out++ = end_of_file_mark;
                     ++i;
                 }
                 break;
             }
-            unsigned c = unit(i);
-            std::size_t units = 1;
-            if (c >= 0xdc00 && c <= 0xdfff) {
-                fault_ = name_ + " is UTF-16 with an unpaired surrogate";
-                break;
-            }
-            if (c >= 0xd800 && c <= 0xdbff) {
-                if (i + 3 >= raw_len_) {  // its partner is not read yet, or never will be
-                    if (eof_) fault_ = name_ + " is UTF-16 that ends in the middle of a character";
-                    break;
-                }
-                unsigned low = unit(i + 2);
-                if (low < 0xdc00 || low > 0xdfff) {
-                    fault_ = name_ + " is UTF-16 with an unpaired surrogate";
-                    break;
-                }
-                c = 0x10000 + ((c - 0xd800) << 10) + (low - 0xdc00);
-                units = 2;
-            }
-            i += 2 * units;
-            if (c < 0x80) {
-                *out++ = static_cast<char>(c);
-            } else if (c < 0x800) {
-                *out++ = static_cast<char>(0xc0 | c >> 6);
-                *out++ = static_cast<char>(0x80 | (c & 0x3f));
-            } else if (c < 0x10000) {
-                *out++ = static_cast<char>(0xe0 | c >> 12);
-                *out++ = static_cast<char>(0x80 | (c >> 6 & 0x3f));
-                *out++ = static_cast<char>(0x80 | (c & 0x3f));
-            } else {
-                *out++ = static_cast<char>(0xf0 | c >> 18);
-                *out++ = static_cast<char>(0x80 | (c >> 12 & 0x3f));
-                *out++ = static_cast<char>(0x80 | (c >> 6 & 0x3f));
-                *out++ = static_cast<char>(0x80 | (c & 0x3f));
-            }
+            unsigned c = 0;
+            std::size_t size = utf16_character(i, c);
+            if (size == 0) break;
+            i += size;
+            out = append_utf8(out, c);
             if (c == end_of_file_mark) break;  // the text ends here: nothing after it is decoded
         }
         std::copy(raw_.data() + i, raw_.data() + raw_len_, raw_.data());  // kept for the next round
@@ -170,7 +186,7 @@ void FieldReader::take_line_end() {
 void FieldReader::keep(std::string& text, char c) {
     if (text.size() == max_field_bytes) {
         ++fields_;
-        raise(TypeMismatch, origin() + " is longer than 1 MiB");
+        raise(TypeMismatch, {Msg::FieldTooLong, {field_of(origin())}});
     }
     text += c;
 }
@@ -234,7 +250,8 @@ Value FieldReader::next() {
             return Value();
         }
     }
-    if (peek() == end_of_file) raise(InputPastEnd, name_ + " ends before field " + std::to_string(fields_ + 1));
+    if (peek() == end_of_file)
+        raise(InputPastEnd, {Msg::EndsBeforeField, {name(name_), numeral(static_cast<long long>(fields_) + 1)}});
     return take_field();
 }
 

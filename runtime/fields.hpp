@@ -28,8 +28,8 @@ class FieldReader {
 
     // The next field: a number, Empty or a String. Past the last field: input past end of file.
     Value next();
-    // "field N of NAME" for the field read last.
-    std::string origin() const;
+    // The field read last.
+    Origin origin() const;
 
   private:
     enum class State { LineStart, AfterComma, AfterField };
@@ -47,18 +47,20 @@ class FieldReader {
     std::size_t read_raw(char* into, std::size_t size);
     void detect_encoding();
     void decode_utf16();
+    std::size_t utf16_character(std::size_t i, unsigned& c);
 
-    os::File file_ = os::no_file;
+    os::File file_;
     std::string memory_;  // the text, for a reader over text in memory
     std::size_t memory_pos_ = 0;
     std::string name_;
+    const std::string* source_;  // the name, as Values read here keep it
     Encoding encoding_ = Encoding::Unknown;
     std::vector<char> buffer_;  // text as bytes, decoded where it was UTF-16
     std::size_t pos_ = 0;
     std::size_t len_ = 0;
     std::vector<char> raw_;     // UTF-16 bytes read but not decoded yet
     std::size_t raw_len_ = 0;
-    std::string fault_;         // where decoding stopped at a fault: the report, for when the reader gets there
+    Msg fault_ = Msg::Text;     // where decoding stopped at a fault: its report, for when the reader gets there
     bool eof_ = false;          // nothing more to read
     bool ended_ = false;        // an end-of-file mark was met
     State state_ = State::LineStart;

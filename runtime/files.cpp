@@ -13,11 +13,10 @@ namespace {
 
 constexpr int max_files = 16;
 constexpr std::size_t flush_at = 1 << 20;
-constexpr std::size_t max_path = 4096;
 
-// Files to remove should the program stop, where a stop can find them: a fixed table of plain char
-// arrays, the temporary result per file number.
-char temporaries[max_files][max_path];
+// Files to remove should the program stop, where a stop can find them: the temporary result per
+// file number.
+os::TempPath temporaries[max_files];
 
 // Stops held back for the life of a scope.
 struct HoldStops {
@@ -32,7 +31,7 @@ class OutputFile {
         place_ = os::resolve_result(name_);
         try {
             HoldStops hold;  // no file is made without being noted
-            file_ = os::create_beside(place_, temporaries[number_], max_path, name_);
+            file_ = os::create_beside(place_, temporaries[number_], name_);
         } catch (...) {
             os::close(place_.directory);
             throw;
@@ -61,43 +60,41 @@ class OutputFile {
         os::sync(file_, name_);
         {
             HoldStops hold;
-            os::replace(file_, temporaries[number_], max_path, place_, name_);
+            os::replace(file_, temporaries[number_], place_, name_);
             committed_ = true;
-            temporaries[number_][0] = '\0';
+            temporaries[number_].clear();
         }
-        // Past the move there is no going back to the earlier result: say what is true.
-        std::string why;
-        if (!os::sync_directory(place_, why))
-            raise(DeviceIO, escaped(name_) + " is in place, but the system could not confirm it is on the disk (" +
-                                "syncing its directory: " + why + ")");
+        // Past the move there is no going back to the earlier result: its failure says so.
+        os::sync_directory(place_, name_);
     }
 
     void close() {
         commit();
-        os::close(file_);
-        file_ = os::no_file;
-        os::close(place_.directory);
-        place_.directory = os::no_file;
+        release();
     }
 
     // Removed while still open, so that the system may remove it through its own handle (on
     // Windows, even while another program reads it).
     void abandon() noexcept {
-        if (!committed_ && temporaries[number_][0]) os::remove_now(temporaries[number_]);
-        temporaries[number_][0] = '\0';
-        os::close(file_);
-        file_ = os::no_file;
-        os::close(place_.directory);
-        place_.directory = os::no_file;
+        if (!committed_ && !temporaries[number_].empty()) os::remove_now(temporaries[number_]);
+        temporaries[number_].clear();
+        release();
     }
 
     ~OutputFile() { abandon(); }
 
   private:
+    void release() noexcept {
+        os::close(file_);
+        file_ = {};
+        os::close(place_.directory);
+        place_.directory = {};
+    }
+
     int number_;
     std::string name_;
     os::ResultPlace place_;
-    os::File file_ = os::no_file;
+    os::File file_;
     bool committed_ = false;
     std::string buffer_;
 };
@@ -111,25 +108,25 @@ struct Slot {
 std::array<Slot, max_files> slots;
 
 Slot& slot(int number) {
-    if (number < 1 || number >= max_files) raise(InvalidCall, "file number " + std::to_string(number));
+    if (number < 1 || number >= max_files) raise(InvalidCall, {Msg::FileNumberOutside, {numeral(number), numeral(max_files - 1)}});
     return slots[static_cast<std::size_t>(number)];
 }
 
 Slot& free_slot(int number) {
     Slot& s = slot(number);
-    if (s.open()) raise(InvalidCall, "file number " + std::to_string(number) + " is already open");
+    if (s.open()) raise(InvalidCall, {Msg::FileNumberOpen, {numeral(number)}});
     return s;
 }
 
 FieldReader& reader(int number) {
     Slot& s = slot(number);
-    if (!s.reader) raise(InvalidCall, "file number " + std::to_string(number) + " is not open for reading");
+    if (!s.reader) raise(InvalidCall, {Msg::FileNumberNotForReading, {numeral(number)}});
     return *s.reader;
 }
 
 OutputFile& writer(int number) {
     Slot& s = slot(number);
-    if (!s.writer) raise(InvalidCall, "file number " + std::to_string(number) + " is not open for writing");
+    if (!s.writer) raise(InvalidCall, {Msg::FileNumberNotForWriting, {numeral(number)}});
     return *s.writer;
 }
 
@@ -161,16 +158,8 @@ void close(int number) {
 
 Value read_field(int number) { return reader(number).next(); }
 
-std::int16_t read_16bit_field(int number) {
-    FieldReader& r = reader(number);
-    Value v = r.next();
-    try {
-        return to_16bit(v);
-    } catch (const RuntimeError& e) {
-        if (v.kind() == Kind::String) throw;
-        raise(e.number(), r.origin() + ": " + e.concerns());
-    }
-}
+// The Value keeps its field, which a conversion's error names.
+std::int16_t read_16bit_field(int number) { return to_16bit(reader(number).next()); }
 
 void write_text(int number, std::string_view text) { writer(number).write(text); }
 
@@ -191,8 +180,8 @@ void abandon_all() noexcept {
 }
 
 void remove_temporaries_now() noexcept {
-    for (int n = 0; n < max_files; ++n)
-        if (temporaries[n][0]) os::remove_now(temporaries[n]);
+    for (const os::TempPath& temp : temporaries)
+        if (!temp.empty()) os::remove_now(temp);
 }
 
 }  // namespace rt

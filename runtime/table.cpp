@@ -11,7 +11,7 @@ Table16::Table16(std::string name, std::int32_t upper1, std::int32_t upper2)
     std::size_t count = std::size_t(upper1 + 1) * std::size_t(upper2 < 0 ? 1 : upper2 + 1);
     std::size_t blocks = (count + block_entries - 1) / block_entries;
     blocks_ = static_cast<std::int16_t**>(std::calloc(blocks, sizeof(std::int16_t*)));
-    if (!blocks_) raise(OutOfMemory, "table " + name_ + " of " + std::to_string(count) + " entries");
+    if (!blocks_) raise(OutOfMemory, {Msg::TableTooLarge, {name_, numeral(static_cast<long long>(count))}});
     blocks_count_ = blocks;
 }
 
@@ -23,9 +23,8 @@ Table16::~Table16() {
 std::size_t Table16::checked(const Value& index, std::int32_t upper, int dimension) const {
     std::int32_t i = to_32bit(index);
     if (i < 0 || i > upper) {
-        std::string which = upper2_ < 0 ? "index " : (dimension == 1 ? "first index " : "second index ");
-        raise(SubscriptOutOfRange,
-              which + std::to_string(i) + " of " + name_ + " (0 to " + std::to_string(upper) + ")");
+        Msg which = upper2_ < 0 ? Msg::IndexOutside : dimension == 1 ? Msg::FirstIndexOutside : Msg::SecondIndexOutside;
+        raise(SubscriptOutOfRange, {which, {numeral(i), name_, numeral(upper)}});
     }
     return static_cast<std::size_t>(i);
 }
@@ -40,7 +39,7 @@ std::int16_t& Table16::entry(std::size_t position) {
     std::int16_t*& block = blocks_[position / block_entries];
     if (!block) {
         block = static_cast<std::int16_t*>(std::calloc(block_entries, sizeof(std::int16_t)));
-        if (!block) raise(OutOfMemory, "table " + name_);
+        if (!block) raise(OutOfMemory, {Msg::TableBlockTooLarge, {name_}});
     }
     return block[position % block_entries];
 }
@@ -54,12 +53,5 @@ std::int16_t& Table16::at(const Value& i) { return entry(checked(i, upper1_, 1))
 std::int16_t& Table16::at(const Value& i, const Value& j) { return entry(position(i, j)); }
 std::int16_t Table16::get(const Value& i) const { return value(checked(i, upper1_, 1)); }
 std::int16_t Table16::get(const Value& i, const Value& j) const { return value(position(i, j)); }
-
-std::int16_t subtract_16bit(std::int16_t a, std::int16_t b) {
-    int d = a - b;
-    if (d < INT16_MIN || d > INT16_MAX)
-        raise(Overflow, std::to_string(a) + " - " + std::to_string(b) + " is beyond the 16-bit range");
-    return static_cast<std::int16_t>(d);
-}
 
 }  // namespace rt

@@ -40,7 +40,4 @@ class Table16 {
     std::size_t blocks_count_ = 0;
 };
 
-// A 16-bit difference; outside -32768 to 32767 is the overflow error.
-std::int16_t subtract_16bit(std::int16_t a, std::int16_t b);
-
 }  // namespace rt

@@ -7,17 +7,29 @@
 #include <string_view>
 #include <variant>
 
+#include "messages.hpp"
+
 namespace rt {
 
 // Ranked: a sum or product takes the higher rank of its operands (Empty ranks lowest).
 enum class Kind : std::uint8_t { Empty, Integer, Long, Double, String };
 
-// A String keeps where it came from, so that a type mismatch can name the field.
 struct Text {
     std::string text;
-    std::string origin;  // e.g. "field 2 of PHOTO.DAT"; empty for Strings made in code
-    friend bool operator==(const Text& a, const Text& b) { return a.text == b.text; }
+    friend bool operator==(const Text&, const Text&) = default;
 };
+
+// Where a Value read from a file came from, so that an error it meets can name its field: the
+// field's number and the file's name as read (kept for the life of the program).
+struct Origin {
+    const std::string* file = nullptr;
+    std::uint32_t field = 0;
+    explicit operator bool() const { return file != nullptr; }
+};
+
+// The field `field` of the file named `file`; and that field, as a report names it.
+Origin field_origin(const std::string& file, std::uint32_t field);
+Message field_of(const Origin& origin);
 
 class Value {
   public:
@@ -25,9 +37,7 @@ class Value {
     static Value integer(std::int16_t v) { return Value(Repr(std::in_place_index<1>, v)); }
     static Value long_(std::int32_t v) { return Value(Repr(std::in_place_index<2>, v)); }
     static Value double_(double v) { return Value(Repr(std::in_place_index<3>, v)); }
-    static Value string(std::string text, std::string origin = {}) {
-        return Value(Repr(std::in_place_index<4>, Text{std::move(text), std::move(origin)}));
-    }
+    static Value string(std::string text) { return Value(Repr(std::in_place_index<4>, Text{std::move(text)})); }
 
     Kind kind() const { return static_cast<Kind>(repr_.index()); }
     bool is_empty() const { return kind() == Kind::Empty; }
@@ -38,12 +48,21 @@ class Value {
     double as_double() const { return std::get<3>(repr_); }
     const Text& as_text() const { return std::get<4>(repr_); }
 
-    friend bool operator==(const Value&, const Value&) = default;  // same kind, same contents
+    // Where it was read from; none for a Value the program made.
+    const Origin& origin() const { return origin_; }
+    Value& from(Origin origin) {
+        origin_ = origin;
+        return *this;
+    }
+
+    // Same kind, same contents, wherever each came from.
+    friend bool operator==(const Value& a, const Value& b) { return a.repr_ == b.repr_; }
 
   private:
     using Repr = std::variant<std::monostate, std::int16_t, std::int32_t, double, Text>;
     explicit Value(Repr r) : repr_(std::move(r)) {}
     Repr repr_;
+    Origin origin_;
 };
 
 inline Value Integer(std::int16_t v) { return Value::integer(v); }
@@ -74,6 +93,9 @@ double to_double(const Value& v);
 double power(double base, double exponent);
 double square_root(double d);
 
+// A 16-bit difference, as tallage's tables take it; outside -32768 to 32767 is the overflow error.
+std::int16_t subtract_16bit(std::int16_t a, std::int16_t b);
+
 // Number text: Integer and Long in plain decimal, Double as "%.15g" with
 // negative zero as "0", a String as it stands, Empty as nothing.
 // Appends to out; returns the characters written.
@@ -82,8 +104,8 @@ std::string to_text(const Value& v);
 // Writes the text of a Double into buf (at least 32 chars); returns the end.
 char* format_double(char* buf, double d);
 
-// Reads a field's text as a number if it has a number's form, else as a String.
-// A whole number is an Integer if it fits 16 bits, a Long if 32, else a Double.
-Value parse_field(std::string_view text, std::string origin);
+// Reads a field's text as a number if it has a number's form, else as a String; the Value keeps
+// its origin. A whole number is an Integer if it fits 16 bits, a Long if 32, else a Double.
+Value parse_field(std::string_view text, Origin origin = {});
 
 }  // namespace rt

@@ -56,7 +56,7 @@ Outcome fast_listing(const Value& K, const Value& M) {
     return o;
 }
 
-Value field(const std::string& text) { return text.empty() ? Value() : parse_field(text, "test"); }
+Value field(const std::string& text) { return text.empty() ? Value() : parse_field(text); }
 
 void expect_same(const std::string& k, const std::string& m) {
     Value K = field(k), M = field(m);

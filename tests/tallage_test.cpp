@@ -89,7 +89,7 @@ TEST(Tallage, HandPickedPointFiles) {
                                        std::to_string(c.first) + "\n0 " + std::to_string(c.second) + "\n");
         EXPECT_EQ(r.sol.substr(0, head.size()), head) << c.name;
         EXPECT_EQ(r.err, test::windows() ? "tallage: no window can be made here; the window Form1 is not shown\r\n"
-                                         : "tallage: no display (DISPLAY is not set); the window Form1 is not shown\n");
+                                         : "tallage: no display (neither WAYLAND_DISPLAY nor DISPLAY is set); the window Form1 is not shown\n");
     }
 }
 

@@ -239,7 +239,7 @@ TEST(FieldKinds, ByTheirForm) {
         {"1d3", String("1d3")},
     };
     for (auto& c : cases) {
-        Value v = parse_field(c.text, "");
+        Value v = parse_field(c.text);
         EXPECT_EQ(v.kind(), c.expected.kind()) << c.text;
         if (v.kind() == Kind::String) {
             EXPECT_EQ(v.as_text().text, c.text);
@@ -248,9 +248,9 @@ TEST(FieldKinds, ByTheirForm) {
         }
     }
     for (const char* t : {"1e309", "-1e99999999999999999999", "123456789e301", "0.01e311", "1.8e308"}) {
-        EXPECT_EQ(error_of([t] { parse_field(t, "f"); }), Overflow) << t;
+        EXPECT_EQ(error_of([t] { parse_field(t); }), Overflow) << t;
     }
-    EXPECT_TRUE(std::signbit(parse_field("-1e-999", "f").as_double()));
+    EXPECT_TRUE(std::signbit(parse_field("-1e-999").as_double()));
 }
 
 }  // namespace

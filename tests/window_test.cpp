@@ -404,7 +404,7 @@ TEST_P(ErrorBox, ShowsTheReportFromTheDesktop) {
 const Failing failing[] = {
     {"photo", "PHOTO.DAT", "photo.sol", "", 53, "photo: run-time error 53: File not found: opening PHOTO.DAT: *"},
     {"computer", "computer.dat", "computer.sol", "3000000000,4000000000,1", 6,
-     "computer: run-time error 6: Overflow: 3000000000 is beyond the 32-bit range"},
+     "computer: run-time error 6: Overflow: field 1 of computer.dat: 3000000000 is beyond the 32-bit range"},
     {"tallage", "tallage.dat", "tallage.sol", "", 53,
      "tallage: run-time error 53: File not found: opening tallage.dat: *"},
 };
@@ -544,7 +544,7 @@ TEST(NoDisplay, BoxPrintsItsPromptAndWindowIsNotShown) {
         options.display = display;
         options.timeout_ms = 15000;
         options.environment = {"XAUTHORITY=/nonexistent"};  // no cookie of the refusing server's
-        std::string why = display.empty()                 ? "no display (DISPLAY is not set)"
+        std::string why = display.empty()                 ? "no display (neither WAYLAND_DISPLAY nor DISPLAY is set)"
                                             : "no display can be opened at " + display;  // nothing of the X library's words
         {
             test::TempDir dir;
@@ -669,7 +669,7 @@ TEST(NoDisplay, NoModuleWhereAnotherUserCouldPutIt) {
         {"in a sticky folder others can write", "lib/trio", "trio", 01777, 0644, false,
          "/lib/trio can be written by others", false},
         {"a link in a group's folder", "bin", "bin", 02775, 0755, true,
-         "/bin/trio-display.so is a link of another user in a folder others can write", true},
+         "/bin/trio-display.so is a link of another user in a directory others can write; not followed", true},
     };
     // "lib/trio" stands for the module's folder as the build has it beside bin (a package's is
     // lib/<multiarch>/trio), "lib" for the one above it.

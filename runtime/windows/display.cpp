@@ -1,13 +1,11 @@
-// The window and the message box on Windows, with the Win32 API itself (user32, loaded on demand).
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
-#include <windows.h>
-
+// The display on Windows: the window and the message box with the Win32 API itself, user32
+// loaded from the system's folder when something is first to be shown.
 #include <string>
 
 #include "display.hpp"
+#include "windows.hpp"
 
-namespace rt {
+namespace rt::os {
 
 namespace {
 
@@ -60,16 +58,8 @@ const User32& user32() {
     return loaded;
 }
 
-std::wstring wide(const char* text) {
-    int n = ::MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n > 0 ? n : 1), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text, -1, out.data(), n);
-    out.resize(out.size() - 1);
-    return out;
-}
-
 // A desktop is always there to show things on, given the window system.
-int open_display(void (*)(int)) { return user32().loaded() ? 1 : 0; }
+int connect(void (*)(int)) { return user32().loaded() ? 1 : 0; }
 
 // One OK button, titled with the program's name; returns once dismissed (OK, Enter, Escape, close).
 // A run-time error's report carries the error icon. Nothing can take the desktop away.
@@ -157,10 +147,18 @@ int show_window(const char* caption, int x, int y, int w, int h) {
     return 1;
 }
 
-const DisplayModule module{open_display, message_box, show_window};
+const DisplayModule module{connect, message_box, show_window};
 
 }  // namespace
 
-const DisplayModule& win32_display() { return module; }
+bool display_wanted() { return true; }
 
-}  // namespace rt
+// Nothing takes the desktop away while the box or the window waits; the window system may yet be
+// missing (a Windows without user32, as some server installations are).
+const DisplayModule* open_display(Message& why, void (*lost)(int)) {
+    if (module.connect(lost)) return &module;
+    why = {Msg::NoWindowSystem, {"user32.dll"}};
+    return nullptr;
+}
+
+}  // namespace rt::os

@@ -192,7 +192,7 @@ bool set(const char* name) {
 
 // The toolkit would end the process when it cannot open a display: it is only started on one that
 // answered, and never asked to set the locale, which the runtime keeps as the C library's.
-int open_display(void (*on_lost)(int)) {
+int connect_to_display(void (*on_lost)(int)) {
     lost = on_lost;
     keep_toolkit_quiet();
     for (int fd = 0; fd < max_fds; ++fd) socket_before[fd] = is_socket(fd);
@@ -293,7 +293,7 @@ int show_window(const char* caption, int x, int y, int w, int h) {
     return 1;
 }
 
-const rt::DisplayModule module{open_display, message_box, show_window};
+const rt::DisplayModule module{connect_to_display, message_box, show_window};
 
 }  // namespace
 

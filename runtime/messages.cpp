@@ -1,0 +1,295 @@
+// The catalog: each message's sentence in English, the source of every translation, and the one
+// function that puts a message in words.
+#include "messages.hpp"
+
+#include <atomic>
+#include <cstring>
+
+#include "errors.hpp"
+
+// Marks a sentence for the translations' template (xgettext --keyword=N_); it stays as it is here.
+#define N_(text) text
+
+namespace rt {
+
+namespace {
+
+// Each message's sentence, in English. A placeholder {name} stands for a part; the parts are given
+// in the order their placeholders first appear here.
+const char* english(Msg id) {
+    switch (id) {
+        case Msg::Text:
+        case Msg::Name:
+        case Msg::Count: return "";
+        // TRANSLATORS: what stands between the items of a list ("A, B")
+        case Msg::List: return N_(", ");
+
+        case Msg::Line: return N_("{program}: {message}");
+        case Msg::Report: return N_("run-time error {number}: {error}");
+        case Msg::ErrorWithDetail: return N_("{error}: {detail}");
+
+        case Msg::InvalidCall: return N_("Invalid procedure call or argument");
+        case Msg::Overflow: return N_("Overflow");
+        case Msg::OutOfMemory: return N_("Out of memory");
+        case Msg::SubscriptOutOfRange: return N_("Subscript out of range");
+        case Msg::DivisionByZero: return N_("Division by zero");
+        case Msg::TypeMismatch: return N_("Type mismatch");
+        case Msg::FileNotFound: return N_("File not found");
+        case Msg::DeviceIO: return N_("Device I/O error");
+        case Msg::DiskFull: return N_("Disk full");
+        case Msg::InputPastEnd: return N_("Input past end of file");
+        case Msg::PermissionDenied: return N_("Permission denied");
+        case Msg::PathFileAccess: return N_("Path/File access error");
+        case Msg::OtherError: return N_("Application-defined or object-defined error");
+
+        case Msg::Interrupted: return N_("interrupted ({signal})");
+        case Msg::Terminated: return N_("terminated ({signal})");
+        case Msg::HungUp: return N_("hung up ({signal})");
+        case Msg::Quit: return N_("quit ({signal})");
+        case Msg::AlarmClock: return N_("alarm clock ({signal})");
+        case Msg::UserSignal: return N_("user signal {n} ({signal})");
+        case Msg::VirtualTimer: return N_("virtual timer expired ({signal})");
+        case Msg::ProfilingTimer: return N_("profiling timer expired ({signal})");
+        case Msg::CpuLimit: return N_("CPU time limit exceeded ({signal})");
+        case Msg::Pollable: return N_("I/O possible ({signal})");
+        case Msg::PowerFailure: return N_("power failure ({signal})");
+        case Msg::StackFault: return N_("stack fault ({signal})");
+        case Msg::Aborted: return N_("aborted ({signal})");
+        case Msg::BusError: return N_("bus error ({signal})");
+        case Msg::ArithmeticFault: return N_("arithmetic exception ({signal})");
+        case Msg::IllegalInstruction: return N_("illegal instruction ({signal})");
+        case Msg::SegmentationFault: return N_("segmentation fault ({signal})");
+        case Msg::BadSystemCall: return N_("bad system call ({signal})");
+        case Msg::TraceTrap: return N_("trace trap ({signal})");
+        case Msg::RealTimeSignal: return N_("real-time signal {n} (SIGRTMIN+{n})");
+        case Msg::OtherSignal: return N_("stopped by a signal");
+        case Msg::ConsoleClosed: return N_("stopped (the console was closed)");
+
+        case Msg::Opening: return N_("opening {file}: {reason}");
+        case Msg::OpeningDirectoryOf: return N_("opening the directory of {file}: {reason}");
+        case Msg::OpeningAgain: return N_("opening {file} again: {reason}");
+        case Msg::Reading: return N_("reading {file}: {reason}");
+        case Msg::ReadingLink: return N_("reading the link {file}: {reason}");
+        case Msg::Writing: return N_("writing {file}: {reason}");
+        case Msg::Syncing: return N_("syncing {file}: {reason}");
+        case Msg::CreatingIn: return N_("creating {file} (in {directory}): {reason}");
+        case Msg::CreatingAs: return N_("creating {file} (as {temporary}): {reason}");
+        case Msg::NamingAs: return N_("naming {file} (as {temporary}): {reason}");
+        case Msg::Replacing: return N_("replacing {file}: {reason}");
+        case Msg::HeldOpen: return N_("replacing {file}: {busy} is held open by another program: {reason}");
+        case Msg::FindingTarget: return N_("finding the file {file} leads to: {reason}");
+        case Msg::Examining: return N_("examining {file}: {reason}");
+        case Msg::WritingPrompt: return N_("writing the prompt to standard output: {reason}");
+        case Msg::NotConfirmed:
+            return N_("{file} is in place, but the system could not confirm it is on the disk (syncing its directory: "
+                      "{reason})");
+
+        case Msg::ForName: return N_("{file} (for {name})");
+        case Msg::LeadsTo: return N_("{name} leads to {path}");
+        case Msg::ItsTemporary: return N_("its temporary {temporary}");
+        case Msg::MissingWithLookAlikes:
+            return N_("{file} is missing, and {count} files differ from it only in case: {files}");
+        case Msg::IsDirectory: return N_("{file} is a directory");
+        case Msg::LeadsToDirectory: return N_("{name} leads to {path}, which is a directory");
+        case Msg::NotRegular: return N_("{file} is not a regular file");
+        case Msg::LeadsToNotRegular: return N_("{name} leads to {path}, which is not a regular file");
+        case Msg::NotWritable: return N_("{file} is not writable");
+        case Msg::LeadsToNotWritable: return N_("{name} leads to {path}, which is not writable");
+        case Msg::StrangersLink:
+            return N_("{file} is a link of another user in a directory others can write; not followed");
+        case Msg::LeadsToStrangersLink:
+            return N_("{name} leads to {path}, which is a link of another user in a directory others can write; not "
+                      "followed");
+        case Msg::TooManyLinks: return N_("{file} leads through more than {count} links");
+        case Msg::TemporaryPathTooLong: return N_("the path of the temporary for {file} would be too long");
+        case Msg::FileNumberOutside: return N_("file number {number} is outside 1 to {last}");
+        case Msg::FileNumberOpen: return N_("file number {number} is already open");
+        case Msg::FileNumberNotForReading: return N_("file number {number} is not open for reading");
+        case Msg::FileNumberNotForWriting: return N_("file number {number} is not open for writing");
+
+        case Msg::FieldOf: return N_("field {field} of {file}");
+        case Msg::FieldTooLong: return N_("{field} is longer than 1 MiB");
+        case Msg::EndsBeforeField: return N_("{file} ends before field {field}");
+        case Msg::Utf16Cut: return N_("{file} is UTF-16 that ends in the middle of a character");
+        case Msg::Utf16Unpaired: return N_("{file} is UTF-16 with an unpaired surrogate");
+        case Msg::FieldNotANumber: return N_("{field} is \"{text}\", not a number");
+        case Msg::StringNotANumber: return N_("the String \"{text}\" is not a number");
+        case Msg::FieldBeyondDouble: return N_("{field} is beyond the largest Double");
+        case Msg::NumberBeyondDouble: return N_("{text} is beyond the largest Double");
+
+        case Msg::SumBeyondDouble: return N_("the sum is beyond the largest Double");
+        case Msg::ProductBeyondDouble: return N_("the product is beyond the largest Double");
+        case Msg::QuotientBeyondDouble: return N_("the quotient is beyond the largest Double");
+        case Msg::PowerBeyondDouble: return N_("the power is beyond the largest Double");
+        case Msg::QuotientByZero: return N_("the divisor of a quotient is 0");
+        case Msg::RemainderByZero: return N_("the divisor of a remainder is 0");
+        case Msg::Beyond32: return N_("{value} is beyond the 32-bit range");
+        case Msg::FieldBeyond32: return N_("{field}: {value} is beyond the 32-bit range");
+        case Msg::Beyond16: return N_("{value} is beyond the 16-bit range");
+        case Msg::FieldBeyond16: return N_("{field}: {value} is beyond the 16-bit range");
+        case Msg::DifferenceBeyond16: return N_("{left} - {right} is beyond the 16-bit range");
+        case Msg::NoPower: return N_("{base} to the power {exponent} has no value");
+        case Msg::NoSquareRoot: return N_("{value} has no real square root");
+        case Msg::IndexOutside: return N_("index {index} of {table} is outside 0 to {last}");
+        case Msg::FirstIndexOutside: return N_("first index {index} of {table} is outside 0 to {last}");
+        case Msg::SecondIndexOutside: return N_("second index {index} of {table} is outside 0 to {last}");
+        case Msg::TableTooLarge: return N_("the table {table} of {count} entries does not fit in memory");
+        case Msg::TableBlockTooLarge: return N_("the table {table} does not fit in memory");
+
+        case Msg::NoDisplayWanted: return N_("no display (neither WAYLAND_DISPLAY nor DISPLAY is set)");
+        case Msg::NoWindowLibraries: return N_("this build has no window libraries (GTK and X11)");
+        case Msg::ModuleNotUsed: return N_("the display module {file} is not used: {why}");
+        case Msg::ModuleNotLoaded: return N_("the display module {file} cannot be loaded");
+        case Msg::IsAnotherUsers: return N_("{file} is another user's");
+        case Msg::WritableByOthers: return N_("{file} can be written by others");
+        case Msg::CannotBeFollowed: return N_("{file} cannot be followed");
+        case Msg::NoNullDevice:
+            return N_("no display: standard error cannot be kept from the window libraries (no /dev/null)");
+        case Msg::DisplayNotOpened: return N_("no display can be opened at {display}");
+        case Msg::DisplaysNotOpened: return N_("no display can be opened at {wayland} or {x}");
+        case Msg::NoWindowSystem: return N_("the window system ({library}) cannot be loaded");
+        case Msg::NoWindowHere: return N_("no window can be made here");
+        case Msg::BoxNotShown: return N_("{why}; the box is not shown");
+        case Msg::WindowNotShown: return N_("{why}; the window {caption} is not shown");
+        case Msg::BoxLost: return N_("the display went away; the box is closed");
+        case Msg::WindowLost: return N_("the display went away; the window {caption} is closed");
+        case Msg::ReportBoxLost: return N_("the display went away; the box with the report is closed");
+    }
+    return "";
+}
+
+// The sentence as it is shown.
+const char* sentence(Msg id) { return english(id); }
+
+// Which part a placeholder stands for: the place of its name among the English sentence's
+// placeholders, in the order they first appear there; -1 for a name it has not.
+int part_index(const char* source, std::string_view placeholder) {
+    std::string_view seen[8];
+    int count = 0;
+    for (const char* p = source; (p = std::strchr(p, '{'));) {
+        const char* close = std::strchr(p, '}');
+        if (!close) break;
+        std::string_view name(p + 1, static_cast<std::size_t>(close - p - 1));
+        int index = 0;
+        while (index < count && seen[index] != name) ++index;
+        if (name == placeholder) return index;
+        if (index == count && count < 8) seen[count++] = name;
+        p = close + 1;
+    }
+    return -1;
+}
+
+// Calls out(text) for each stretch of the sentence shown, and part(name) for each placeholder the
+// English sentence has too; a brace that opens none is text.
+template <class Out, class Part>
+void fill(const char* shown, const char* source, Out out, Part part) {
+    const char* p = shown;
+    while (*p) {
+        const char* open = std::strchr(p, '{');
+        const char* close = open ? std::strchr(open, '}') : nullptr;
+        std::string_view placeholder =
+            close ? std::string_view(open + 1, static_cast<std::size_t>(close - open - 1)) : std::string_view();
+        if (!close || part_index(source, placeholder) < 0) {
+            const char* end = open ? open + 1 : p + std::strlen(p);
+            out(std::string_view(p, static_cast<std::size_t>(end - p)));
+            p = end;
+            continue;
+        }
+        out(std::string_view(p, static_cast<std::size_t>(open - p)));
+        part(placeholder);
+        p = close + 1;
+    }
+}
+
+// The sentences a stop's handler fills, made ready by prepare_stop_words.
+std::atomic<const char*> prepared[static_cast<std::size_t>(Msg::Count)];
+
+}  // namespace
+
+Message name(std::string text) {
+    Message m(std::move(text));
+    m.id_ = Msg::Name;
+    return m;
+}
+
+Message numeral(long long n) { return Message(std::to_string(n)); }
+
+std::string words(const Message& message) {
+    switch (message.id()) {
+        case Msg::Text: return message.text();
+        case Msg::Name: return escaped(message.text());
+        case Msg::List: {
+            std::string list;
+            for (const Message& item : message.parts()) list += (list.empty() ? "" : sentence(Msg::List)) + words(item);
+            return list;
+        }
+        default: break;
+    }
+    std::string out;
+    const auto& parts = message.parts();
+    const char* source = english(message.id());
+    fill(
+        sentence(message.id()), source, [&](std::string_view text) { out += text; },
+        [&](std::string_view placeholder) {
+            auto i = static_cast<std::size_t>(part_index(source, placeholder));
+            if (i < parts.size()) out += words(parts[i]);
+        });
+    return out;
+}
+
+Msg error_name(int number) {
+    switch (number) {
+        case InvalidCall: return Msg::InvalidCall;
+        case Overflow: return Msg::Overflow;
+        case OutOfMemory: return Msg::OutOfMemory;
+        case SubscriptOutOfRange: return Msg::SubscriptOutOfRange;
+        case DivisionByZero: return Msg::DivisionByZero;
+        case TypeMismatch: return Msg::TypeMismatch;
+        case FileNotFound: return Msg::FileNotFound;
+        case DeviceIO: return Msg::DeviceIO;
+        case DiskFull: return Msg::DiskFull;
+        case InputPastEnd: return Msg::InputPastEnd;
+        case PermissionDenied: return Msg::PermissionDenied;
+        case PathFileAccess: return Msg::PathFileAccess;
+        default: return Msg::OtherError;
+    }
+}
+
+std::string escaped(std::string_view text) {
+    static const char hex[] = "0123456789abcdef";
+    std::string shown;
+    for (unsigned char c : text) {
+        if (c == '\\') {
+            shown += "\\\\";
+        } else if (c >= 0x20 && c < 0x7f) {
+            shown += static_cast<char>(c);
+        } else {
+            shown += "\\x";
+            shown += hex[c >> 4];
+            shown += hex[c & 15];
+        }
+    }
+    return shown;
+}
+
+void prepare_stop_words() {
+    prepared[static_cast<std::size_t>(Msg::Line)] = sentence(Msg::Line);
+    for (auto id = static_cast<std::size_t>(Msg::Interrupted); id <= static_cast<std::size_t>(Msg::ConsoleClosed); ++id)
+        prepared[id] = sentence(static_cast<Msg>(id));
+}
+
+std::size_t words_now(char* buffer, std::size_t room, Msg id, std::initializer_list<NamedPart> parts) {
+    std::size_t n = 0;
+    auto out = [&](std::string_view text) {
+        for (char c : text)
+            if (n < room) buffer[n++] = c;
+    };
+    const char* shown = prepared[static_cast<std::size_t>(id)];
+    fill(shown ? shown : english(id), english(id), out, [&](std::string_view placeholder) {
+        for (const NamedPart& part : parts)
+            if (placeholder == part.name) out(part.text);
+    });
+    return n;
+}
+
+}  // namespace rt

@@ -1,0 +1,86 @@
+// What the Windows files share: text as the system takes it (UTF-16), the system's words and error
+// codes, paths of any length, handles held for a scope, and the results being written.
+#pragma once
+
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "errors.hpp"
+#include "os.hpp"
+
+namespace rt::os {
+
+std::wstring wide(std::string_view text);
+std::string narrow(std::wstring_view text);
+
+// The system's own words for an error, on one line, in the user's language; its number where it
+// has none.
+std::string system_text(DWORD err);
+// The run-time error for a failed open, create or move, by the system's error code.
+int error_for_code(DWORD err, int otherwise);
+// A failure of the system's, with what was being done and the names involved before its words.
+[[noreturn]] inline void raise_system(int number, Msg doing, std::vector<Message> parts, DWORD err) {
+    parts.emplace_back(system_text(err));
+    raise(number, {doing, std::move(parts)});
+}
+
+// A path in full, however long, or empty where the system cannot make one of it.
+std::wstring full_path(const std::wstring& path);
+// Whether a path is in the \\?\ form already.
+bool extended(const std::wstring& path);
+// A path as the system is to be given it: past MAX_PATH, in full in its \\?\ form.
+std::wstring system_path(const std::wstring& path);
+// The path of the file a handle is open on, however long; empty, with the system's reason in err.
+std::wstring final_path(HANDLE h, DWORD& err);
+
+// A handle closed with its scope.
+struct Handle {
+    HANDLE h;
+    explicit Handle(HANDLE handle) : h(handle) {}
+    ~Handle() {
+        if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    bool valid() const { return h != INVALID_HANDLE_VALUE; }
+};
+
+constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// What a File stands for here: a handle and, for a result, what it takes to give the file its
+// name, or to remove it, through that handle, so that no other program can take it from under
+// this one in between.
+struct Open {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    bool result = false;
+    std::string temp;          // a result's temporary, as create_beside noted its path
+    std::wstring temp_system;  // the same, as the system is given it
+    bool moved = false;        // it has the result's name
+    std::wstring named;        // and this is the result's path, as the system is given it
+    DWORD flush_error = 0;     // a flush that failed once the result had its name
+};
+
+inline HANDLE handle(File file) { return file.open()->handle; }
+
+// The results being written, where a stop (in a thread of its own) and the move find them by the
+// temporary's path. A fixed table, so that noting one never allocates; one past its room is
+// moved and removed by its name alone.
+struct Noted {
+    Noted();
+    ~Noted();
+    Noted(const Noted&) = delete;
+    Noted& operator=(const Noted&) = delete;
+    std::array<Open*, 64>& results();
+};
+// The result whose temporary is at path and has no name yet, or null; with the table locked.
+Open* noted_temporary(const char* path);
+
+}  // namespace rt::os
