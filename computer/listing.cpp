@@ -148,6 +148,34 @@ void every_counter(double c, std::int64_t n, Lines& lines) {
     }
 }
 
+// The signed divisors of m, in ascending order; none for 0.
+std::vector<std::int64_t> signed_divisors(std::int32_t m) {
+    std::vector<std::int64_t> divisors;
+    if (m == 0) return divisors;
+    std::vector<std::int64_t> positive = divisors_of(static_cast<std::uint32_t>(std::abs(std::int64_t{m})));
+    for (auto it = positive.rbegin(); it != positive.rend(); ++it) divisors.push_back(-*it);
+    divisors.insert(divisors.end(), positive.begin(), positive.end());
+    return divisors;
+}
+
+// The counters c, c + 1, ..., c + n that divide m (a run of exact steps), in order.
+void list_run(double c, double n, std::int32_t m, const std::vector<std::int64_t>& divisors, Lines& lines) {
+    std::int64_t steps = static_cast<std::int64_t>(n);
+    if (m == 0) {
+        every_counter(c, steps, lines);
+        return;
+    }
+    double floor0 = std::floor(c), frac = c - floor0;
+    double lowest = std::nearbyint(c), highest = std::nearbyint(c + n);
+    auto first = std::lower_bound(divisors.begin(), divisors.end(), static_cast<std::int64_t>(lowest));
+    for (auto d = first; d != divisors.end() && *d <= static_cast<std::int64_t>(highest); ++d) {
+        std::int64_t ks[2];
+        int count = 0;
+        counters_rounding_to(*d, floor0, frac, steps, ks, count);
+        for (int i = 0; i < count; ++i) lines.counter(c + static_cast<double>(ks[i]));
+    }
+}
+
 }  // namespace
 
 void list_divisor_counters(const Value& K, const Value& M, LineSink& out) {
@@ -156,13 +184,7 @@ void list_divisor_counters(const Value& K, const Value& M, LineSink& out) {
     // Later counters lie between the first and M, so they are in range too.
     std::int32_t m = rt::to_32bit(M);
     rt::to_32bit(K);
-
-    std::vector<std::int64_t> divisors;  // the signed divisors of m in ascending order
-    if (m != 0) {
-        std::vector<std::int64_t> positive = divisors_of(static_cast<std::uint32_t>(std::abs(std::int64_t{m})));
-        for (auto it = positive.rbegin(); it != positive.rend(); ++it) divisors.push_back(-*it);
-        divisors.insert(divisors.end(), positive.begin(), positive.end());
-    }
+    const std::vector<std::int64_t> divisors = signed_divisors(m);
 
     Lines lines(out);
     const double end = rt::to_double(M);
@@ -173,21 +195,7 @@ void list_divisor_counters(const Value& K, const Value& M, LineSink& out) {
         double n = std::clamp(std::floor(end - c), 0.0, exact);
         while (n > 0 && c + n > end) n -= 1;
         while (n < exact && c + (n + 1) <= end) n += 1;
-        std::int64_t steps = static_cast<std::int64_t>(n);
-
-        if (m == 0) {
-            every_counter(c, steps, lines);
-        } else {
-            double floor0 = std::floor(c), frac = c - floor0;
-            double lowest = std::nearbyint(c), highest = std::nearbyint(c + n);
-            auto first = std::lower_bound(divisors.begin(), divisors.end(), static_cast<std::int64_t>(lowest));
-            for (auto d = first; d != divisors.end() && *d <= static_cast<std::int64_t>(highest); ++d) {
-                std::int64_t ks[2];
-                int count = 0;
-                counters_rounding_to(*d, floor0, frac, steps, ks, count);
-                for (int i = 0; i < count; ++i) lines.counter(c + static_cast<double>(ks[i]));
-            }
-        }
+        list_run(c, n, m, divisors, lines);
         c = (c + n) + 1.0;  // the loop's own Double sum, which may round
     }
     lines.flush();
