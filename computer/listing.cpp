@@ -96,8 +96,7 @@ double exact_steps(double c) {
 // The steps k (0 to n) at which the run's counter c + k, of integer part floor0 + k and fraction
 // frac, rounds (halves to even) to d: with a fraction below one half, the counter d + frac; above
 // one half, d - 1 + frac; of exactly one half, both d - 1/2 and d + 1/2 where d is even.
-void counters_rounding_to(std::int64_t d, double floor0, double frac, std::int64_t n, std::int64_t ks[2],
-                          int& count) {
+void counters_rounding_to(std::int64_t d, double floor0, double frac, std::int64_t n, std::int64_t ks[2], int& count) {
     std::int64_t f0 = static_cast<std::int64_t>(floor0);
     count = 0;
     auto keep = [&](std::int64_t k) {

@@ -23,8 +23,7 @@ constexpr int form_left = 4335, form_top = 4680, form_width = 4680, form_height 
 // A notice of the program's own on standard error, one line: one that cannot be written has
 // nowhere to be reported.
 void say(const Message& message) {
-    os::write_standard(os::Stream::Error,
-                       words({Msg::Line, {program_name, message}}) + std::string(os::line_end));
+    os::write_standard(os::Stream::Error, words({Msg::Line, {program_name, message}}) + std::string(os::line_end));
 }
 
 // A stop (SIGINT, SIGTERM, SIGHUP, or the like) ends the program: temporary files go, earlier

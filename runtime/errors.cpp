@@ -3,10 +3,7 @@
 namespace rt {
 
 RuntimeError::RuntimeError(int number, Message detail)
-    : number_(number),
-      detail_(std::move(detail)),
-      concerns_(words(detail_)),
-      text_(words(error())) {}
+    : number_(number), detail_(std::move(detail)), concerns_(words(detail_)), text_(words(error())) {}
 
 Message RuntimeError::error() const {
     if (detail_.empty()) return error_name(number_);

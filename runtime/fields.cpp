@@ -37,7 +37,9 @@ void FieldReader::detect_encoding() {
         if (n == 0) break;
         len_ += n;
     }
-    auto starts = [&](std::string_view mark) { return std::string_view(buffer_.data(), len_).substr(0, mark.size()) == mark; };
+    auto starts = [&](std::string_view mark) {
+        return std::string_view(buffer_.data(), len_).substr(0, mark.size()) == mark;
+    };
     encoding_ = Encoding::Bytes;
     if (starts("\xef\xbb\xbf")) {
         pos_ = 3;

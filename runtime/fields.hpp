@@ -58,11 +58,11 @@ class FieldReader {
     std::vector<char> buffer_;  // text as bytes, decoded where it was UTF-16
     std::size_t pos_ = 0;
     std::size_t len_ = 0;
-    std::vector<char> raw_;     // UTF-16 bytes read but not decoded yet
+    std::vector<char> raw_;  // UTF-16 bytes read but not decoded yet
     std::size_t raw_len_ = 0;
-    Msg fault_ = Msg::Text;     // where decoding stopped at a fault: its report, for when the reader gets there
-    bool eof_ = false;          // nothing more to read
-    bool ended_ = false;        // an end-of-file mark was met
+    Msg fault_ = Msg::Text;  // where decoding stopped at a fault: its report, for when the reader gets there
+    bool eof_ = false;       // nothing more to read
+    bool ended_ = false;     // an end-of-file mark was met
     State state_ = State::LineStart;
     std::size_t fields_ = 0;
 };

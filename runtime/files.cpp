@@ -108,7 +108,8 @@ struct Slot {
 std::array<Slot, max_files> slots;
 
 Slot& slot(int number) {
-    if (number < 1 || number >= max_files) raise(InvalidCall, {Msg::FileNumberOutside, {numeral(number), numeral(max_files - 1)}});
+    if (number < 1 || number >= max_files)
+        raise(InvalidCall, {Msg::FileNumberOutside, {numeral(number), numeral(max_files - 1)}});
     return slots[static_cast<std::size_t>(number)];
 }
 

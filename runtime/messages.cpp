@@ -81,8 +81,9 @@ const char* english(Msg id) {
         case Msg::Examining: return N_("examining {file}: {reason}");
         case Msg::WritingPrompt: return N_("writing the prompt to standard output: {reason}");
         case Msg::NotConfirmed:
-            return N_("{file} is in place, but the system could not confirm it is on the disk (syncing its directory: "
-                      "{reason})");
+            return N_(
+                "{file} is in place, but the system could not confirm it is on the disk (syncing its directory: "
+                "{reason})");
 
         case Msg::ForName: return N_("{file} (for {name})");
         case Msg::LeadsTo: return N_("{name} leads to {path}");
@@ -98,8 +99,9 @@ const char* english(Msg id) {
         case Msg::StrangersLink:
             return N_("{file} is a link of another user in a directory others can write; not followed");
         case Msg::LeadsToStrangersLink:
-            return N_("{name} leads to {path}, which is a link of another user in a directory others can write; not "
-                      "followed");
+            return N_(
+                "{name} leads to {path}, which is a link of another user in a directory others can write; not "
+                "followed");
         case Msg::TooManyLinks: return N_("{file} leads through more than {count} links");
         case Msg::TemporaryPathTooLong: return N_("the path of the temporary for {file} would be too long");
         case Msg::FileNumberOutside: return N_("file number {number} is outside 1 to {last}");

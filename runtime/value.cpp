@@ -1,13 +1,13 @@
 #include "value.hpp"
 
+#include <fast_float/fast_float.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <functional>
 #include <limits>
 #include <set>
-
-#include <fast_float/fast_float.h>
 
 #include "errors.hpp"
 
@@ -102,9 +102,7 @@ double to_double(const Value& v) {
 
 Value add(const Value& a, const Value& b) { return widened(a, b, std::plus<>(), Msg::SumBeyondDouble); }
 
-Value multiply(const Value& a, const Value& b) {
-    return widened(a, b, std::multiplies<>(), Msg::ProductBeyondDouble);
-}
+Value multiply(const Value& a, const Value& b) { return widened(a, b, std::multiplies<>(), Msg::ProductBeyondDouble); }
 
 // A quotient is always a Double; dividing by 0 (0 by 0 included) is the division-by-zero error.
 Value divide(const Value& a, const Value& b) {
@@ -136,7 +134,8 @@ std::int32_t to_32bit(const Value& v) {
     if (v.kind() == Kind::String) string_is_not_a_number(v);
     if (v.kind() != Kind::Double) return whole(v);
     double r = 0.0;
-    if (!rounded_within(v.as_double(), -2147483648.0, 2147483647.0, r)) beyond_range(v, Msg::Beyond32, Msg::FieldBeyond32);
+    if (!rounded_within(v.as_double(), -2147483648.0, 2147483647.0, r))
+        beyond_range(v, Msg::Beyond32, Msg::FieldBeyond32);
     return static_cast<std::int32_t>(r);
 }
 
@@ -240,8 +239,10 @@ bool beyond_largest_double(std::string_view t) {
             if (t[i] != '0') significant = true;
             if (significant) ++exponent;
         } else if (!significant) {
-            if (t[i] != '0') significant = true;
-            else --exponent;
+            if (t[i] != '0')
+                significant = true;
+            else
+                --exponent;
         }
     }
     if (!significant) return false;  // a zero, however written

@@ -9,7 +9,7 @@ set -euo pipefail
 
 packages=(cmake g++ make locales libfast-float-dev libgtest-dev libbenchmark-dev libgtk-3-dev libx11-dev pkg-config
           xvfb xdotool x11-utils x11-xserver-utils dbus-daemon at-spi2-core python3-pyatspi weston
-          hyperfine time python3 zenity clang libclang-rt-dev
+          hyperfine time python3 zenity clang clang-format libclang-rt-dev
           man-db groff-base xfonts-base)
 for extra in "$@"; do
   case $extra in

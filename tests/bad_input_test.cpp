@@ -3,23 +3,41 @@
 // number, one line on standard error, no temporary file left, and the earlier result byte for
 // byte as it was.
 #include <gtest/gtest.h>
-#include <algorithm>
-#include <cctype>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <optional>
 
 #include "support.hpp"
 
 namespace {
 
-enum class Setup { Input, NoInput, NoInputFrenchUser, InputIsDirectory, InputInTwoOtherCases, InputIsDirectoryInOtherCase,
-                   InputIsFifoInOtherCase, DanglingInputThenOtherCase, ResultIsDirectory, ResultIsFifo, ReadOnlyDirectory,
-                   ReadOnlyResult, SizeLimit, FewDescriptors, Terminate, Quit, IgnoredThenTerminate, ResultSyncFails,
-                   DirectorySyncFails, ResultHeldOpen, TemporaryReadResultHeldOpen };
+enum class Setup {
+    Input,
+    NoInput,
+    NoInputFrenchUser,
+    InputIsDirectory,
+    InputInTwoOtherCases,
+    InputIsDirectoryInOtherCase,
+    InputIsFifoInOtherCase,
+    DanglingInputThenOtherCase,
+    ResultIsDirectory,
+    ResultIsFifo,
+    ReadOnlyDirectory,
+    ReadOnlyResult,
+    SizeLimit,
+    FewDescriptors,
+    Terminate,
+    Quit,
+    IgnoredThenTerminate,
+    ResultSyncFails,
+    DirectorySyncFails,
+    ResultHeldOpen,
+    TemporaryReadResultHeldOpen
+};
 
 struct Hostile {
     std::string name;
@@ -28,9 +46,9 @@ struct Hostile {
     std::string says;  // the one line on standard error, after "<program>: run-time error <status>: "
                        // (after "<program>: " alone for a stop); a * for words not the program's own
     Setup setup = Setup::Input;
-    long limit = 0;  // the file size limit, for SizeLimit
-    int ignored = 0;  // the signal ignored from the start, for IgnoredThenTerminate
-    int repeat = 1;   // the input file holds `input` this many times (a huge file, not held here)
+    long limit = 0;        // the file size limit, for SizeLimit
+    int ignored = 0;       // the signal ignored from the start, for IgnoredThenTerminate
+    int repeat = 1;        // the input file holds `input` this many times (a huge file, not held here)
     int signal = SIGTERM;  // the stop, for Terminate
     bool named = false;    // the file system taken to have no unnamed files: a named temporary
 };
@@ -43,7 +61,6 @@ struct Program {
 
 // Bytes of every kind, so that "as it was" means byte for byte.
 const std::string earlier("earlier result\r\n\0\xff line 2\n", 26);
-
 
 // The name with the case of its letters swapped (all of them, or the first only): the same
 // name on Windows, another one on Linux.
@@ -84,7 +101,8 @@ void check(const Program& p, const Hostile& c) {
     SCOPED_TRACE(std::string(p.name) + ": " + c.name);
     test::TempDir dir;
     if (c.setup == Setup::InputIsDirectory || c.setup == Setup::InputIsDirectoryInOtherCase) {
-        ASSERT_EQ(::mkdir((dir / (c.setup == Setup::InputIsDirectory ? p.input : other_case(p.input))).c_str(), 0755), 0);
+        ASSERT_EQ(::mkdir((dir / (c.setup == Setup::InputIsDirectory ? p.input : other_case(p.input))).c_str(), 0755),
+                  0);
     } else if (c.setup == Setup::InputInTwoOtherCases) {
         dir.write(other_case(p.input), c.input);
         dir.write(other_case(p.input, true), c.input);
@@ -122,7 +140,8 @@ void check(const Program& p, const Hostile& c) {
     if (c.setup == Setup::FewDescriptors) options.open_files_limit = c.limit;
     options.no_unnamed_files = c.named;
     if (c.setup == Setup::NoInputFrenchUser) options.environment = test::locale("fr_FR.UTF-8");
-    if (c.setup == Setup::ResultSyncFails) options.failing_fsync = "file";  // before the new result replaces the earlier
+    if (c.setup == Setup::ResultSyncFails)
+        options.failing_fsync = "file";  // before the new result replaces the earlier
     if (c.setup == Setup::DirectorySyncFails) options.failing_fsync = "directory";  // after it has
     bool read_by_another = false;
     bool stopped = c.setup == Setup::Terminate || c.setup == Setup::Quit || c.setup == Setup::IgnoredThenTerminate;
@@ -143,7 +162,8 @@ void check(const Program& p, const Hostile& c) {
             auto now = dir.entries();
             if (now.size() <= before.size()) return false;
             for (const std::string& e : now)
-                if (e != p.result && e != p.input && ::geteuid() == 0) read_by_another |= test::opens_as(65534, dir / e);
+                if (e != p.result && e != p.input && ::geteuid() == 0)
+                    read_by_another |= test::opens_as(65534, dir / e);
             return true;
         };
     }
@@ -158,8 +178,8 @@ void check(const Program& p, const Hostile& c) {
     std::optional<test::Bystander> holder, reader;
     if (windows_only(c.setup)) holder.emplace(dir.path(), std::vector<std::string>{"hold", p.result, "rw", "5000"});
     if (c.setup == Setup::TemporaryReadResultHeldOpen)
-        reader.emplace(dir.path(), std::vector<std::string>{"snatch", ".", "." + std::string(p.result) + ".tmp", "rwd",
-                                                            "3000"});
+        reader.emplace(dir.path(),
+                       std::vector<std::string>{"snatch", ".", "." + std::string(p.result) + ".tmp", "rwd", "3000"});
     test::RunResult r = test::run(program, dir.path(), options);
     ::chmod(dir.path().c_str(), 0755);
     if (reader) {  // the temporary goes once its reader lets go
@@ -184,8 +204,8 @@ void check(const Program& p, const Hostile& c) {
     } else {
         EXPECT_TRUE(test::is_line(r.err, report, test::line_end())) << r.err << "is not\n" << report;
     }
-    EXPECT_EQ(r.out, "");  // the box is never shown
-    EXPECT_EQ(dir.entries(), before);  // no temporary file left
+    EXPECT_EQ(r.out, "");                        // the box is never shown
+    EXPECT_EQ(dir.entries(), before);            // no temporary file left
     if (c.setup == Setup::DirectorySyncFails) {  // the new result is in place, and the report says so
         EXPECT_NE(dir.read(p.result), earlier);
         EXPECT_FALSE(dir.read(p.result).empty());
@@ -237,8 +257,7 @@ std::vector<Hostile> common_cases(const std::string& input_name, const std::stri
          "Type mismatch: field 1 of " + other_case(input_name) + " is \"seven\", not a number",
          Setup::DanglingInputThenOtherCase},
         {"empty input", "", 62, "Input past end of file: " + input_name + " ends before field 1"},
-        {"only blank lines", "\n \r\n\t\r\r\n", 62,
-         "Input past end of file: " + input_name + " ends before field 1"},
+        {"only blank lines", "\n \r\n\t\r\r\n", 62, "Input past end of file: " + input_name + " ends before field 1"},
         {"a word for the first number", "seven" + rest, 13,
          "Type mismatch: field 1 of " + input_name + " is \"seven\", not a number"},
         {"a quoted number with a blank", "\"7 \"" + rest, 13,
@@ -285,14 +304,16 @@ std::vector<Hostile> common_cases(const std::string& input_name, const std::stri
          Setup::TemporaryReadResultHeldOpen},
         {"no room for the first byte", valid, 57, "Device I/O error: writing " + result_name + ": File too large",
          Setup::SizeLimit, 0},
-        {"the disk fails the sync of the result", valid, 57, "Device I/O error: syncing " + result_name +
-         ": Input/output error", Setup::ResultSyncFails},
-        {"the disk fails the sync of the directory", valid, 57, "Device I/O error: " + result_name +
-         " is in place, but the system could not confirm it is on the disk (syncing its directory: Input/output error)",
+        {"the disk fails the sync of the result", valid, 57,
+         "Device I/O error: syncing " + result_name + ": Input/output error", Setup::ResultSyncFails},
+        {"the disk fails the sync of the directory", valid, 57,
+         "Device I/O error: " + result_name +
+             " is in place, but the system could not confirm it is on the disk (syncing its directory: Input/output "
+             "error)",
          Setup::DirectorySyncFails},
         // Every descriptor the result needs is opened before anything is written.
-        {"too few descriptors for the result", valid, 75, "Path/File access error: opening *" + result_name +
-         "*: Too many open files", Setup::FewDescriptors, 5},
+        {"too few descriptors for the result", valid, 75,
+         "Path/File access error: opening *" + result_name + "*: Too many open files", Setup::FewDescriptors, 5},
     };
 }
 
@@ -326,79 +347,95 @@ void check_all(const Program& p, const std::string& valid, const std::vector<Hos
 }
 
 TEST(BadInput, Photo) {
-    check_all({"photo", "PHOTO.DAT", "photo.sol"}, "7,2.54,2.54,1000", {
-        {"too few fields", "7,2.54,2.54", 62, "Input past end of file: PHOTO.DAT ends before field 4"},
-        {"too few fields, line ends", "7\r\n2.54\r\n", 62, "Input past end of file: PHOTO.DAT ends before field 3"},
-        {"a word for D", "7,2.54,2.54,dpi", 13, "Type mismatch: field 4 of PHOTO.DAT is \"dpi\", not a number"},
-        {"binary garbage", garbage(), 13, "Type mismatch: field 2 of PHOTO.DAT is \"\\x8f*...\", not a number"},
-        {"X past the largest Double", "1e308,1,1,1", 6, "Overflow: the product is beyond the largest Double"},
-        {"W times H past the largest Double", "7,1e300,1e300,1", 6, "Overflow: the product is beyond the largest Double"},
-        {"a quotient past the largest Double", "7,1.7e308,1,1", 6, "Overflow: the product is beyond the largest Double"},
-        {"the size of a huge A", "1e300,1e10,1e10,1e10", 6, "Overflow: the product is beyond the largest Double"},
-    });
+    check_all(
+        {"photo", "PHOTO.DAT", "photo.sol"}, "7,2.54,2.54,1000",
+        {
+            {"too few fields", "7,2.54,2.54", 62, "Input past end of file: PHOTO.DAT ends before field 4"},
+            {"too few fields, line ends", "7\r\n2.54\r\n", 62, "Input past end of file: PHOTO.DAT ends before field 3"},
+            {"a word for D", "7,2.54,2.54,dpi", 13, "Type mismatch: field 4 of PHOTO.DAT is \"dpi\", not a number"},
+            {"binary garbage", garbage(), 13, "Type mismatch: field 2 of PHOTO.DAT is \"\\x8f*...\", not a number"},
+            {"X past the largest Double", "1e308,1,1,1", 6, "Overflow: the product is beyond the largest Double"},
+            {"W times H past the largest Double", "7,1e300,1e300,1", 6,
+             "Overflow: the product is beyond the largest Double"},
+            {"a quotient past the largest Double", "7,1.7e308,1,1", 6,
+             "Overflow: the product is beyond the largest Double"},
+            {"the size of a huge A", "1e300,1e10,1e10,1e10", 6, "Overflow: the product is beyond the largest Double"},
+        });
 }
 
 TEST(BadInput, Computer) {
-    check_all({"computer", "computer.dat", "computer.sol"}, "12,18,2", {
-        {"too few fields", "12,18", 62, "Input past end of file: computer.dat ends before field 3"},
-        {"a word for Q", "12,x,1", 13, "Type mismatch: field 2 of computer.dat is \"x\", not a number"},
-        {"a word for K", "12,18,k", 13, "Type mismatch: field 3 of computer.dat is \"k\", not a number"},
-        {"binary garbage", garbage(), 13,
-         "Type mismatch: field 3 of computer.dat is \"\\xf8\\xe7\\xd6\\xc5\\xb4\\xa3\\x92\\x81p_\\xce=\", not a number"},
-        {"M beyond 32 bits", "3000000000,4000000000,1", 6, "Overflow: field 1 of computer.dat: 3000000000 is beyond the 32-bit range"},
-        {"M rounds past 32 bits", "2147483647.5,2147483648,1", 6,
-         "Overflow: field 1 of computer.dat: 2147483647.5 is beyond the 32-bit range"},
-        {"K beyond 32 bits", "12,18,-2147483649", 6, "Overflow: field 3 of computer.dat: -2147483649 is beyond the 32-bit range"},
-        {"a listing past a size limit", "0,0,-2147483648", 57, "Device I/O error: writing computer.sol: File too large",
-         Setup::SizeLimit, 3 << 20},
-        {"SIGTERM during a long listing", "0,0,-2147483648", 128 + SIGTERM, "terminated (SIGTERM)",
-         Setup::Terminate},
-        {"SIGINT ignored from the start", "0,0,-2147483648", 128 + SIGTERM, "terminated (SIGTERM)",
-         Setup::IgnoredThenTerminate, 0, SIGINT},
-        {"SIGHUP ignored from the start (nohup)", "0,0,-2147483648", 128 + SIGTERM, "terminated (SIGTERM)",
-         Setup::IgnoredThenTerminate, 0, SIGHUP},
-        {"SIGTERM ignored from the start", "0,0,-2147483648", 128 + SIGINT, "interrupted (SIGINT)",
-         Setup::IgnoredThenTerminate, 0, SIGTERM},
-        {"SIGQUIT during a long listing", "0,0,-2147483648", 128 + SIGQUIT, "quit (SIGQUIT)", Setup::Quit},
-        // Whatever ends the process leaves nothing behind: an unnamed file vanishes with it.
-        {"SIGKILL during a long listing", "0,0,-2147483648", 128 + SIGKILL, "", Setup::Terminate, 0, 0, 1, SIGKILL},
-        {"SIGUSR1 during a long listing", "0,0,-2147483648", 128 + SIGUSR1, "user signal 1 (SIGUSR1)",
-         Setup::Terminate, 0, 0, 1, SIGUSR1},
-        {"SIGXCPU during a long listing", "0,0,-2147483648", 128 + SIGXCPU, "CPU time limit exceeded (SIGXCPU)",
-         Setup::Terminate, 0, 0, 1, SIGXCPU},
-        {"SIGABRT during a long listing", "0,0,-2147483648", 128 + SIGABRT, "aborted (SIGABRT)", Setup::Terminate,
-         0, 0, 1, SIGABRT},
-        {"SIGTERM during a long listing, a named temporary", "0,0,-2147483648", 128 + SIGTERM, "terminated (SIGTERM)",
-         Setup::Terminate, 0, 0, 1, SIGTERM, true},
-        {"SIGQUIT ignored from the start", "0,0,-2147483648", 128 + SIGTERM, "terminated (SIGTERM)",
-         Setup::IgnoredThenTerminate, 0, SIGQUIT},
-    }, "0.3,0.4,-146400");
+    check_all(
+        {"computer", "computer.dat", "computer.sol"}, "12,18,2",
+        {
+            {"too few fields", "12,18", 62, "Input past end of file: computer.dat ends before field 3"},
+            {"a word for Q", "12,x,1", 13, "Type mismatch: field 2 of computer.dat is \"x\", not a number"},
+            {"a word for K", "12,18,k", 13, "Type mismatch: field 3 of computer.dat is \"k\", not a number"},
+            {"binary garbage", garbage(), 13,
+             "Type mismatch: field 3 of computer.dat is \"\\xf8\\xe7\\xd6\\xc5\\xb4\\xa3\\x92\\x81p_\\xce=\", not a "
+             "number"},
+            {"M beyond 32 bits", "3000000000,4000000000,1", 6,
+             "Overflow: field 1 of computer.dat: 3000000000 is beyond the 32-bit range"},
+            {"M rounds past 32 bits", "2147483647.5,2147483648,1", 6,
+             "Overflow: field 1 of computer.dat: 2147483647.5 is beyond the 32-bit range"},
+            {"K beyond 32 bits", "12,18,-2147483649", 6,
+             "Overflow: field 3 of computer.dat: -2147483649 is beyond the 32-bit range"},
+            {"a listing past a size limit", "0,0,-2147483648", 57,
+             "Device I/O error: writing computer.sol: File too large", Setup::SizeLimit, 3 << 20},
+            {"SIGTERM during a long listing", "0,0,-2147483648", 128 + SIGTERM, "terminated (SIGTERM)",
+             Setup::Terminate},
+            {"SIGINT ignored from the start", "0,0,-2147483648", 128 + SIGTERM, "terminated (SIGTERM)",
+             Setup::IgnoredThenTerminate, 0, SIGINT},
+            {"SIGHUP ignored from the start (nohup)", "0,0,-2147483648", 128 + SIGTERM, "terminated (SIGTERM)",
+             Setup::IgnoredThenTerminate, 0, SIGHUP},
+            {"SIGTERM ignored from the start", "0,0,-2147483648", 128 + SIGINT, "interrupted (SIGINT)",
+             Setup::IgnoredThenTerminate, 0, SIGTERM},
+            {"SIGQUIT during a long listing", "0,0,-2147483648", 128 + SIGQUIT, "quit (SIGQUIT)", Setup::Quit},
+            // Whatever ends the process leaves nothing behind: an unnamed file vanishes with it.
+            {"SIGKILL during a long listing", "0,0,-2147483648", 128 + SIGKILL, "", Setup::Terminate, 0, 0, 1, SIGKILL},
+            {"SIGUSR1 during a long listing", "0,0,-2147483648", 128 + SIGUSR1, "user signal 1 (SIGUSR1)",
+             Setup::Terminate, 0, 0, 1, SIGUSR1},
+            {"SIGXCPU during a long listing", "0,0,-2147483648", 128 + SIGXCPU, "CPU time limit exceeded (SIGXCPU)",
+             Setup::Terminate, 0, 0, 1, SIGXCPU},
+            {"SIGABRT during a long listing", "0,0,-2147483648", 128 + SIGABRT, "aborted (SIGABRT)", Setup::Terminate,
+             0, 0, 1, SIGABRT},
+            {"SIGTERM during a long listing, a named temporary", "0,0,-2147483648", 128 + SIGTERM,
+             "terminated (SIGTERM)", Setup::Terminate, 0, 0, 1, SIGTERM, true},
+            {"SIGQUIT ignored from the start", "0,0,-2147483648", 128 + SIGTERM, "terminated (SIGTERM)",
+             Setup::IgnoredThenTerminate, 0, SIGQUIT},
+        },
+        "0.3,0.4,-146400");
 }
 
 TEST(BadInput, Tallage) {
     std::string hundred = "100,0,0";
     for (int i = 1; i <= 100; ++i) hundred += "," + std::to_string(i) + "," + std::to_string(i);
-    check_all({"tallage", "tallage.dat", "tallage.sol"}, "1,0,0,3,4", {
-        {"101 points after point 0", "101" + hundred.substr(3) + ",1,1", 9,
-         "Subscript out of range: index 101 of y is outside 0 to 100"},
-        {"a huge N", "1e9" + hundred.substr(3), 9, "Subscript out of range: index 101 of y is outside 0 to 100"},
-        {"a coordinate of 40000", "1,0,0,40000,0", 6,
-         "Overflow: field 4 of tallage.dat: 40000 is beyond the 16-bit range"},
-        {"a coordinate of -40000", "1,0,0,0,-40000", 6,
-         "Overflow: field 5 of tallage.dat: -40000 is beyond the 16-bit range"},
-        {"point 0 past 16 bits", "0,32767.5,0", 6, "Overflow: field 2 of tallage.dat: 32767.5 is beyond the 16-bit range"},
-        {"a difference past 16 bits", "1,-20000,0,20000,0", 6, "Overflow: -20000 - 20000 is beyond the 16-bit range"},
-        {"a difference past 16 bits, upward", "1,32767,0,-32768,0", 6,
-         "Overflow: 32767 - -32768 is beyond the 16-bit range"},
-        {"a difference of y past 16 bits", "1,0,32767,0,-32768", 6,
-         "Overflow: 32767 - -32768 is beyond the 16-bit range"},
-        {"a distance past 16 bits", "1,0,0,30000,30000", 6, "Overflow: 42426.4068711928 is beyond the 16-bit range"},
-        {"a word for a coordinate", "1,0,0,a,1", 13, "Type mismatch: field 4 of tallage.dat is \"a\", not a number"},
-        {"binary garbage", garbage(), 13, "Type mismatch: field 2 of tallage.dat is \"\\x8f*...\", not a number"},
-        {"too few pairs", "3,0,0,1,1", 62, "Input past end of file: tallage.dat ends before field 6"},
-        {"a listing past a size limit", "1,0,0,3,4", 57, "Device I/O error: writing tallage.sol: File too large",
-         Setup::SizeLimit, 1000},
-    });
+    check_all(
+        {"tallage", "tallage.dat", "tallage.sol"}, "1,0,0,3,4",
+        {
+            {"101 points after point 0", "101" + hundred.substr(3) + ",1,1", 9,
+             "Subscript out of range: index 101 of y is outside 0 to 100"},
+            {"a huge N", "1e9" + hundred.substr(3), 9, "Subscript out of range: index 101 of y is outside 0 to 100"},
+            {"a coordinate of 40000", "1,0,0,40000,0", 6,
+             "Overflow: field 4 of tallage.dat: 40000 is beyond the 16-bit range"},
+            {"a coordinate of -40000", "1,0,0,0,-40000", 6,
+             "Overflow: field 5 of tallage.dat: -40000 is beyond the 16-bit range"},
+            {"point 0 past 16 bits", "0,32767.5,0", 6,
+             "Overflow: field 2 of tallage.dat: 32767.5 is beyond the 16-bit range"},
+            {"a difference past 16 bits", "1,-20000,0,20000,0", 6,
+             "Overflow: -20000 - 20000 is beyond the 16-bit range"},
+            {"a difference past 16 bits, upward", "1,32767,0,-32768,0", 6,
+             "Overflow: 32767 - -32768 is beyond the 16-bit range"},
+            {"a difference of y past 16 bits", "1,0,32767,0,-32768", 6,
+             "Overflow: 32767 - -32768 is beyond the 16-bit range"},
+            {"a distance past 16 bits", "1,0,0,30000,30000", 6,
+             "Overflow: 42426.4068711928 is beyond the 16-bit range"},
+            {"a word for a coordinate", "1,0,0,a,1", 13,
+             "Type mismatch: field 4 of tallage.dat is \"a\", not a number"},
+            {"binary garbage", garbage(), 13, "Type mismatch: field 2 of tallage.dat is \"\\x8f*...\", not a number"},
+            {"too few pairs", "3,0,0,1,1", 62, "Input past end of file: tallage.dat ends before field 6"},
+            {"a listing past a size limit", "1,0,0,3,4", 57, "Device I/O error: writing tallage.sol: File too large",
+             Setup::SizeLimit, 1000},
+        });
 }
 
 // The same result whatever the line ends, whichever standard descriptors are closed at start (so
@@ -414,12 +451,12 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
     struct Variant {
         std::string ends = "\n";
         std::vector<int> closed;
-        int mode = -1;  // of an earlier result; -1: none
-        bool nobodys = false;  // the earlier result and its directory are nobody's; root runs the program
-        bool planted = false;  // temporary names of the run's likely process numbers made beforehand
+        int mode = -1;                     // of an earlier result; -1: none
+        bool nobodys = false;              // the earlier result and its directory are nobody's; root runs the program
+        bool planted = false;              // temporary names of the run's likely process numbers made beforehand
         bool input_in_other_case = false;  // as copied from Windows: read all the same, the result keeps its name
-        bool by_nobody = false;  // run as nobody over root's earlier result, which lends no mode or owner
-        bool named = false;      // the file system taken to have no unnamed files: a named temporary
+        bool by_nobody = false;            // run as nobody over root's earlier result, which lends no mode or owner
+        bool named = false;                // the file system taken to have no unnamed files: a named temporary
         // Windows: another program at work meanwhile ("result": holding the earlier result for
         // half a second, not sharing its deletion; "indexer": opening the temporary as it appears, not
         // sharing its deletion, which is refused, or sharing it, which is not), and in what
@@ -427,10 +464,22 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
         std::string bystander = "";
         std::string bystander_says = "";
         int depth = 0;  // run in a folder this deep in the scratch one (a path past MAX_PATH on Windows)
-    } variants[] = {{}, {"\r\n", {}}, {"\r", {}}, {"\n", {0}}, {"\n", {1}}, {"\n", {2}}, {"\n", {0, 1}},
-                    {"\n", {0, 2}}, {"\n", {1, 2}}, {"\n", {0, 1, 2}}, {"\n", {}, ::geteuid() == 0 ? 0 : -1},
-                    {"\n", {}, 04755}, {"\n", {}, 0640, ::geteuid() == 0}, {"\n", {}, -1, false, true},
-                    {"\r\n", {}, -1, false, false, true}, {"\n", {}, 0606, false, false, false, ::geteuid() == 0},
+    } variants[] = {{},
+                    {"\r\n", {}},
+                    {"\r", {}},
+                    {"\n", {0}},
+                    {"\n", {1}},
+                    {"\n", {2}},
+                    {"\n", {0, 1}},
+                    {"\n", {0, 2}},
+                    {"\n", {1, 2}},
+                    {"\n", {0, 1, 2}},
+                    {"\n", {}, ::geteuid() == 0 ? 0 : -1},
+                    {"\n", {}, 04755},
+                    {"\n", {}, 0640, ::geteuid() == 0},
+                    {"\n", {}, -1, false, true},
+                    {"\r\n", {}, -1, false, false, true},
+                    {"\n", {}, 0606, false, false, false, ::geteuid() == 0},
                     {"\n", {}, 0640, false, false, false, false, test::native()},
                     {"\n", {}, -1, false, false, false, false, false, "result"},
                     {"\n", {}, -1, false, false, false, false, false, "indexer", "refused 32\n"},
@@ -442,7 +491,7 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
         std::string expected;
         for (const Variant& v : variants) {
             if (test::windows() && (!v.closed.empty() || v.mode >= 0)) continue;  // POSIX descriptors and modes
-            if (!test::windows() && !v.bystander.empty()) continue;  // a program of Windows
+            if (!test::windows() && !v.bystander.empty()) continue;               // a program of Windows
             std::string input;
             for (char c : lf) input += c == '\n' ? v.ends : std::string(1, c);
             test::TempDir dir(v.depth);
@@ -459,7 +508,8 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
             std::vector<std::string> planted;
             for (pid_t pid = ::getpid(); v.planted && pid < ::getpid() + 100; ++pid)
                 for (int attempt = 0; attempt <= 101; ++attempt)
-                    planted.push_back("." + std::string(p.result) + ".tmp" + std::to_string(pid) + "-" + std::to_string(attempt));
+                    planted.push_back("." + std::string(p.result) + ".tmp" + std::to_string(pid) + "-" +
+                                      std::to_string(attempt));
             for (const std::string& name : planted) dir.write(name, "");
             test::RunOptions options;
             options.closed_fds = v.closed;
@@ -470,9 +520,11 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
             if (v.bystander == "result") {
                 holder.emplace(dir.path(), std::vector<std::string>{"hold", p.result, "rw", "500"});
             } else if (!v.bystander.empty()) {
-                bystander.emplace(dir.path(), std::vector<std::string>{"snatch", ".", "." + std::string(p.result) + ".tmp",
-                                                                       v.bystander == "indexer" ? "rw" : "rwd", "300"});
-                holder.emplace(dir.path(), std::vector<std::string>{"hold", p.result, "rw", "10000", bystander->done()});
+                bystander.emplace(dir.path(),
+                                  std::vector<std::string>{"snatch", ".", "." + std::string(p.result) + ".tmp",
+                                                           v.bystander == "indexer" ? "rw" : "rwd", "300"});
+                holder.emplace(dir.path(),
+                               std::vector<std::string>{"hold", p.result, "rw", "10000", bystander->done()});
             }
             options.no_unnamed_files = v.named;
             test::TempDir copy;  // another user may not reach the build tree
@@ -485,7 +537,8 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
             }
             test::RunResult r = test::run(program, dir.path(), options);
             SCOPED_TRACE(std::string(p.name) + " ends " + std::to_string(v.ends.size()) + " closed " +
-                         std::to_string(v.closed.size()) + (v.closed.empty() ? "" : " from " + std::to_string(v.closed[0])) +
+                         std::to_string(v.closed.size()) +
+                         (v.closed.empty() ? "" : " from " + std::to_string(v.closed[0])) +
                          (v.input_in_other_case ? " as " + input_name : "") +
                          (v.bystander.empty() ? "" : ", " + v.bystander + " busy") +
                          (v.depth ? ", " + std::to_string(dir.path().size()) + " characters deep" : ""));

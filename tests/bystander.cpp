@@ -22,8 +22,11 @@
 //                                                 the program's status
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
+// windows.h first, as the others need it
+// clang-format off
 #include <windows.h>
 #include <sddl.h>
+// clang-format on
 
 #include <cstdio>
 #include <string>
@@ -45,7 +48,8 @@ void say(const std::string& text) {
 
 DWORD share_of(const std::string& letters) {
     DWORD share = 0;
-    for (char c : letters) share |= c == 'r' ? FILE_SHARE_READ : c == 'w' ? FILE_SHARE_WRITE : c == 'd' ? FILE_SHARE_DELETE : 0;
+    for (char c : letters)
+        share |= c == 'r' ? FILE_SHARE_READ : c == 'w' ? FILE_SHARE_WRITE : c == 'd' ? FILE_SHARE_DELETE : 0;
     return share;
 }
 
@@ -67,7 +71,8 @@ int hold(HANDLE h, int ms, const std::wstring& until = L"") {
 int main(int argc, char** argv) {
     std::string what = argc > 1 ? argv[1] : "";
     if (what == "hold" && (argc == 6 || argc == 7)) {
-        HANDLE h = ::CreateFileW(wide(argv[2]).c_str(), GENERIC_READ, share_of(argv[3]), nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE h =
+            ::CreateFileW(wide(argv[2]).c_str(), GENERIC_READ, share_of(argv[3]), nullptr, OPEN_EXISTING, 0, nullptr);
         if (h == INVALID_HANDLE_VALUE) return 1;
         mark(argv[argc - 1]);
         return hold(h, std::stoi(argv[4]), argc == 7 ? wide(argv[5]) : L"");
@@ -96,7 +101,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (what == "open" && argc == 3) {
-        HANDLE h = ::CreateFileW(wide(argv[2]).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE h =
+            ::CreateFileW(wide(argv[2]).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         say(std::to_string(h == INVALID_HANDLE_VALUE ? ::GetLastError() : 0) + "\n");
         if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
         return 0;
@@ -119,7 +125,8 @@ int main(int argc, char** argv) {
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process{};
-        if (!::CreateProcessW(program.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        if (!::CreateProcessW(program.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                              &process))
             return 126;
         ::WaitForSingleObject(process.hProcess, INFINITE);
         DWORD status = 1;
@@ -138,9 +145,11 @@ int main(int argc, char** argv) {
             shown += row;
             if (!full && !row.empty()) shown += L"\n";
         }
-        int n = ::WideCharToMultiByte(CP_UTF8, 0, shown.data(), static_cast<int>(shown.size()), nullptr, 0, nullptr, nullptr);
+        int n = ::WideCharToMultiByte(CP_UTF8, 0, shown.data(), static_cast<int>(shown.size()), nullptr, 0, nullptr,
+                                      nullptr);
         std::string text(static_cast<std::size_t>(n), '\0');
-        ::WideCharToMultiByte(CP_UTF8, 0, shown.data(), static_cast<int>(shown.size()), text.data(), n, nullptr, nullptr);
+        ::WideCharToMultiByte(CP_UTF8, 0, shown.data(), static_cast<int>(shown.size()), text.data(), n, nullptr,
+                              nullptr);
         DWORD done = 0;
         ::WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &done, nullptr);
         return static_cast<int>(status);

@@ -1,7 +1,6 @@
 // computer: the fast listing against the counted loop written the literal way, on hand-picked
 // and seeded random inputs; then the program end to end without a display.
 #include <gtest/gtest.h>
-
 #include <signal.h>
 
 #include <cmath>
@@ -73,26 +72,26 @@ TEST(Listing, HandPickedCases) {
     } cases[] = {
         {"2", "12", "2\n3\n4\n6\n12\n", 0},
         {"1", "12", "1\n2\n3\n4\n6\n12\n", 0},
-        {"13", "12", "", 0},                                     // K above M: no pass
-        {"1", "12.5", "1\n2\n3\n4\n6\n12\n", 0},                  // M rounds to 12 (halves to even)
+        {"13", "12", "", 0},                                       // K above M: no pass
+        {"1", "12.5", "1\n2\n3\n4\n6\n12\n", 0},                   // M rounds to 12 (halves to even)
         {"1.5", "12", "1.5\n2.5\n3.5\n4.5\n5.5\n6.5\n11.5\n", 0},  // counters rounded, written as they are
         {"-3", "12", "-3\n-2\n-1\n1\n2\n3\n4\n6\n12\n", 0},        // 0 skipped
-        {"0.5", "4", "1.5\n2.5\n3.5\n", 0},                      // 0.5 rounds to 0: skipped
-        {"-0.5", "2", "1.5\n", 0},                               // -0.5 and 0.5 skipped, not raised
+        {"0.5", "4", "1.5\n2.5\n3.5\n", 0},                        // 0.5 rounds to 0: skipped
+        {"-0.5", "2", "1.5\n", 0},                                 // -0.5 and 0.5 skipped, not raised
         {"1", "2147483647", "1\n2147483647\n", 0, false},
         {"2147483647", "2147483647", "2147483647\n", 0},
         {"-2147483648", "-2147483647", "-2147483647\n", 0},
         {"-2147483648", "-1073741824", "-1073741824\n", 0, false},  // -2^31 does not divide -2^30
-        {"-2.7", "0", "-2.7\n-1.7\n-0.7\n", 0},                   // M of 0: every counter but those near 0
+        {"-2.7", "0", "-2.7\n-1.7\n-0.7\n", 0},                     // M of 0: every counter but those near 0
         {"-2", "0.4", "-2\n-1\n", 0},
-        {"1", "2147483647.5", "", Overflow},                     // M rounds past the 32-bit range
-        {"-2147483649", "12", "", Overflow},                     // the first counter does
+        {"1", "2147483647.5", "", Overflow},  // M rounds past the 32-bit range
+        {"-2147483649", "12", "", Overflow},  // the first counter does
         {"1", "1e300", "", Overflow},
-        {"1e300", "1", "", 0},                                   // no pass, no error
-        {"", "3", "1\n3\n", 0},                                  // Empty counts as 0, then 1
+        {"1e300", "1", "", 0},   // no pass, no error
+        {"", "3", "1\n3\n", 0},  // Empty counts as 0, then 1
         {"1", "", "", 0},
-        {"-1", "", "-1\n", 0},                                   // M Empty: 0, which -1 divides
-        {"1.5000000000000002", "6", "1.5\n2.5\n5.5\n", 0},       // 3.5000000000000004 crosses 4 onto 5.5
+        {"-1", "", "-1\n", 0},                              // M Empty: 0, which -1 divides
+        {"1.5000000000000002", "6", "1.5\n2.5\n5.5\n", 0},  // 3.5000000000000004 crosses 4 onto 5.5
     };
     for (auto& c : cases) {
         Outcome fast = fast_listing(field(c.k), field(c.m));
@@ -127,8 +126,18 @@ TEST(Listing, AFailedWriteIsAnErrorWhereverItFalls) {
 
 TEST(Listing, CountersCrossingPowersOfTwo) {
     // Fractional counters whose sums round where they cross a power of two, or zero.
-    const char* starts[] = {"0.1", "0.7", "-0.3", "-5.1", "1023.3", "1048575.9", "1e-9", "-1e-9",
-                            "0.49999999999999994", "4095.5", "-4096.5", "65535.999999999",
+    const char* starts[] = {"0.1",
+                            "0.7",
+                            "-0.3",
+                            "-5.1",
+                            "1023.3",
+                            "1048575.9",
+                            "1e-9",
+                            "-1e-9",
+                            "0.49999999999999994",
+                            "4095.5",
+                            "-4096.5",
+                            "65535.999999999",
                             "-1.9999999999999998"};  // its fraction shows as a whole: -2, then -1
     for (const char* k : starts) {
         expect_same(k, "131072");
@@ -139,7 +148,9 @@ TEST(Listing, CountersCrossingPowersOfTwo) {
 
 TEST(Listing, AgreesWithTheLiteralLoopOnSeededInputs) {
     std::mt19937_64 rng(20261208);
-    auto pick = [&](std::int64_t lo, std::int64_t hi) { return std::uniform_int_distribution<std::int64_t>(lo, hi)(rng); };
+    auto pick = [&](std::int64_t lo, std::int64_t hi) {
+        return std::uniform_int_distribution<std::int64_t>(lo, hi)(rng);
+    };
     const char* fractions[] = {".1", ".7", ".5", ".25", ".3", ".9", ".49", ".51", ".0", ".125"};
     auto number = [&](std::int64_t whole, bool fractional) {
         std::string s = std::to_string(whole);
@@ -154,9 +165,9 @@ TEST(Listing, AgreesWithTheLiteralLoopOnSeededInputs) {
         std::int64_t m_whole = 0;
         switch (pick(0, 5)) {
             case 0: m_whole = pick(-200000, 200000); break;
-            case 1: m_whole = 2147483647 - pick(0, 5); break;   // near the top of the 32-bit range
+            case 1: m_whole = 2147483647 - pick(0, 5); break;  // near the top of the 32-bit range
             case 2: m_whole = -2147483647 + pick(0, 400000); break;
-            case 3: m_whole = pick(-1, 1); break;                // M rounding to 0 or about it
+            case 3: m_whole = pick(-1, 1); break;  // M rounding to 0 or about it
             case 4: m_whole = pick(1, 720720); break;
             default: m_whole = pick(-2147483647, 2147483647); break;
         }
@@ -195,11 +206,11 @@ TEST(Computer, ListsAndSaysOkWithoutADisplay) {
         const char *input, *sol;
     } cases[] = {
         {"12,18,2", "2\n3\n4\n6\n12\n"},
-        {"18,12,1", "1\n2\n3\n4\n6\n12\n"},  // the smaller one, whichever comes first
+        {"18,12,1", "1\n2\n3\n4\n6\n12\n"},      // the smaller one, whichever comes first
         {"12\n18\n0\n", "1\n2\n3\n4\n6\n12\n"},  // K = 0 is K = 1
-        {"12,18,", "1\n2\n3\n4\n6\n12\n"},    // so is an Empty K
-        {"12,12,5", "6\n12\n"},               // P on equality
-        {"12,18,13", ""},                     // K above M: an empty listing, still "OK"
+        {"12,18,", "1\n2\n3\n4\n6\n12\n"},       // so is an Empty K
+        {"12,12,5", "6\n12\n"},                  // P on equality
+        {"12,18,13", ""},                        // K above M: an empty listing, still "OK"
         {"12.5,20,1", "1\n2\n3\n4\n6\n12\n"},
         {"12,20,1.5", "1.5\n2.5\n3.5\n4.5\n5.5\n6.5\n11.5\n"},
         {"12,20,-3", "-3\n-2\n-1\n1\n2\n3\n4\n6\n12\n"},
@@ -226,8 +237,11 @@ TEST(Computer, APromptThatCannotBeWrittenIsAnError) {
         options.stdout_unread = unread;
         test::RunResult r = test::run(computer, dir.path(), options);
         EXPECT_EQ(r.status, 57) << r.err;
-        EXPECT_TRUE(test::is_line(r.err, "computer: run-time error 57: Device I/O error: writing the prompt to "
-                                         "standard output: *", test::line_end())) << r.err;  // then the system's own words
+        EXPECT_TRUE(test::is_line(r.err,
+                                  "computer: run-time error 57: Device I/O error: writing the prompt to "
+                                  "standard output: *",
+                                  test::line_end()))
+            << r.err;  // then the system's own words
         EXPECT_EQ(dir.read("computer.sol"), test::lines("2\n3\n4\n6\n12\n"));
     }
 }

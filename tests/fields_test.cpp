@@ -1,9 +1,10 @@
 // Field syntax: separators, Empty fields, blank lines, quotes, line ends and the end of the file;
 // byte-order marks and UTF-16, the end-of-file mark, quoted numbers, and how a field is reported.
+#include "fields.hpp"
+
 #include <gtest/gtest.h>
 
 #include "errors.hpp"
-#include "fields.hpp"
 #include "utf16.hpp"
 
 using namespace rt;
@@ -48,46 +49,60 @@ TEST_P(FieldSyntax, SplitsAsSettled) { EXPECT_EQ(fields_of(GetParam().text), Get
 INSTANTIATE_TEST_SUITE_P(
     Syntax, FieldSyntax,
     ::testing::Values(
-        SyntaxCase{"Commas", "1,2,3", "1|2|3"},
-        SyntaxCase{"LineEnds", "1\n2\n3\n", "1|2|3"},
-        SyntaxCase{"CrLf", "1\r\n2\r\n3\r\n", "1|2|3"},
-        SyntaxCase{"LoneCr", "1\r2\r3", "1|2|3"},
-        SyntaxCase{"BlanksAroundComma", " 1 ,\t2 , 3 ", "1|2|3"},
-        SyntaxCase{"BlanksAlone", "1 2\t\t3", "1|2|3"},
-        SyntaxCase{"DoubleComma", "1,,3", "1|<>|3"},
-        SyntaxCase{"CommaBeforeLineEnd", "1,\n2", "1|<>|2"},
-        SyntaxCase{"CommaBeforeEnd", "1,", "1|<>"},
-        SyntaxCase{"LineStartsWithComma", ",2", "<>|2"},
-        SyntaxCase{"LoneComma", ",", "<>|<>"},
-        SyntaxCase{"BlankLinesSkipped", "\n\n1\n  \n\t\n2\r\n\r\n", "1|2"},
+        SyntaxCase{"Commas", "1,2,3", "1|2|3"}, SyntaxCase{"LineEnds", "1\n2\n3\n", "1|2|3"},
+        SyntaxCase{"CrLf", "1\r\n2\r\n3\r\n", "1|2|3"}, SyntaxCase{"LoneCr", "1\r2\r3", "1|2|3"},
+        SyntaxCase{"BlanksAroundComma", " 1 ,\t2 , 3 ", "1|2|3"}, SyntaxCase{"BlanksAlone", "1 2\t\t3", "1|2|3"},
+        SyntaxCase{"DoubleComma", "1,,3", "1|<>|3"}, SyntaxCase{"CommaBeforeLineEnd", "1,\n2", "1|<>|2"},
+        SyntaxCase{"CommaBeforeEnd", "1,", "1|<>"}, SyntaxCase{"LineStartsWithComma", ",2", "<>|2"},
+        SyntaxCase{"LoneComma", ",", "<>|<>"}, SyntaxCase{"BlankLinesSkipped", "\n\n1\n  \n\t\n2\r\n\r\n", "1|2"},
         SyntaxCase{"CommaThenBlanksThenComma", "1,  ,3", "1|<>|3"},
         SyntaxCase{"Quoted", "\" a, b \",2", "\" a, b \"|2"},
         SyntaxCase{"QuotedNumberIsANumber", "\"12\",\"-2.5e1\"", "12|-25"},
         SyntaxCase{"QuotedBlanksAroundNumberIsString", "\" 12\",\"1 \"", "\" 12\"|\"1 \""},
-        SyntaxCase{"QuotedNumberAndMore", "\"1\"2", "1|2"},
-        SyntaxCase{"QuotedEmpty", "\"\",1", "\"\"|1"},
-        SyntaxCase{"UnclosedQuote", "\"abc", "\"abc\""},
-        SyntaxCase{"QuoteThenBlanksThenField", "\"a\" 5", "\"a\"|5"},
-        SyntaxCase{"TextIsString", "abc,1.5e2", "\"abc\"|150"},
-        SyntaxCase{"LocaleDecimalComma", "1,5", "1|5"},
+        SyntaxCase{"QuotedNumberAndMore", "\"1\"2", "1|2"}, SyntaxCase{"QuotedEmpty", "\"\",1", "\"\"|1"},
+        SyntaxCase{"UnclosedQuote", "\"abc", "\"abc\""}, SyntaxCase{"QuoteThenBlanksThenField", "\"a\" 5", "\"a\"|5"},
+        SyntaxCase{"TextIsString", "abc,1.5e2", "\"abc\"|150"}, SyntaxCase{"LocaleDecimalComma", "1,5", "1|5"},
         SyntaxCase{"NulInField", std::string("1\0002,3", 5), "\"1" + std::string(1, '\0') + "2\"|3"},
-        SyntaxCase{"EmptyFile", "", ""},
-        SyntaxCase{"OnlyBlanks", "  \n \r\n", ""},
+        SyntaxCase{"EmptyFile", "", ""}, SyntaxCase{"OnlyBlanks", "  \n \r\n", ""},
         SyntaxCase{"NoLineEndAtEnd", "7", "7"},
-        SyntaxCase{"Utf8MarkSkipped", "\xef\xbb\xbf" "7,8", "7|8"},
-        SyntaxCase{"Utf8MarkOnlyAtTheStart", "7,\xef\xbb\xbf" "8", "7|\"\xef\xbb\xbf" "8\""},
+        SyntaxCase{"Utf8MarkSkipped",
+                   "\xef\xbb\xbf"
+                   "7,8",
+                   "7|8"},
+        SyntaxCase{"Utf8MarkOnlyAtTheStart",
+                   "7,\xef\xbb\xbf"
+                   "8",
+                   "7|\"\xef\xbb\xbf"
+                   "8\""},
         SyntaxCase{"Utf8MarkAlone", "\xef\xbb\xbf", ""},
-        SyntaxCase{"Utf8MarkCutShortIsText", "\xef\xbb" "7,8", "\"\xef\xbb" "7\"|8"},
+        SyntaxCase{"Utf8MarkCutShortIsText",
+                   "\xef\xbb"
+                   "7,8",
+                   "\"\xef\xbb"
+                   "7\"|8"},
         SyntaxCase{"Utf16LittleEndian", test::utf16(u"7,2.54\r\n\"x\",1000\r\n"), "7|2.54|\"x\"|1000"},
         SyntaxCase{"Utf16BigEndian", test::utf16(u"7,2.54\n1000", false), "7|2.54|1000"},
-        SyntaxCase{"Utf16BeyondAscii", test::utf16(u"\u00e9\u20ac,\xd83d\xde00,5"), "\"\xc3\xa9\xe2\x82\xac\"|\"\xf0\x9f\x98\x80\"|5"},
+        SyntaxCase{"Utf16BeyondAscii", test::utf16(u"\u00e9\u20ac,\xd83d\xde00,5"),
+                   "\"\xc3\xa9\xe2\x82\xac\"|\"\xf0\x9f\x98\x80\"|5"},
         SyntaxCase{"Utf16MarkAlone", test::utf16(u""), ""},
         SyntaxCase{"Utf16OneBufferOfMoreText", test::utf16(std::u16string(30000, u'\u20ac') + u",7"),
-                   "\"" + [] { std::string e; for (int i = 0; i < 30000; ++i) e += "\xe2\x82\xac"; return e; }() + "\"|7"},
-        SyntaxCase{"Utf16OverManyBuffers", test::utf16(std::u16string(100000, u'\u20ac') + u",7,\xd83d\xde00," +
-                                                        std::u16string(100000, u' ') + u"8"),
-                   "\"" + [] { std::string e; for (int i = 0; i < 100000; ++i) e += "\xe2\x82\xac"; return e; }() +
-                       "\"|7|\"\xf0\x9f\x98\x80\"|8"},
+                   "\"" +
+                       [] {
+                           std::string e;
+                           for (int i = 0; i < 30000; ++i) e += "\xe2\x82\xac";
+                           return e;
+                       }() +
+                       "\"|7"},
+        SyntaxCase{
+            "Utf16OverManyBuffers",
+            test::utf16(std::u16string(100000, u'\u20ac') + u",7,\xd83d\xde00," + std::u16string(100000, u' ') + u"8"),
+            "\"" +
+                [] {
+                    std::string e;
+                    for (int i = 0; i < 100000; ++i) e += "\xe2\x82\xac";
+                    return e;
+                }() +
+                "\"|7|\"\xf0\x9f\x98\x80\"|8"},
         SyntaxCase{"Utf16OddByteAtEnd", test::utf16(u"7,8") + "\x38", "7|error 13"},
         SyntaxCase{"Utf16LoneLowSurrogate", test::utf16(u"7,\xdc00"), "7|error 13"},
         SyntaxCase{"Utf16HighSurrogateWithoutPartner", test::utf16(u"7,\xd800x"), "7|error 13"},
@@ -97,10 +112,19 @@ INSTANTIATE_TEST_SUITE_P(
         SyntaxCase{"Utf16EndOfFileMarkThenFault", test::utf16(u"7,8\x1a\xdc00"), "7|8"},
         SyntaxCase{"Utf16EndOfFileMarkAsOneByte", test::utf16(u"7,8") + "\x1a", "7|8"},
         SyntaxCase{"EndOfFileMarkAfterLastNumber", "7,1000\x1a", "7|1000"},
-        SyntaxCase{"EndOfFileMarkMidFile", "1,2\x1a" "3,4", "1|2"},
-        SyntaxCase{"EndOfFileMarkInQuotes", "\"ab\x1a" "cd\",5", "\"ab\""},
+        SyntaxCase{"EndOfFileMarkMidFile",
+                   "1,2\x1a"
+                   "3,4",
+                   "1|2"},
+        SyntaxCase{"EndOfFileMarkInQuotes",
+                   "\"ab\x1a"
+                   "cd\",5",
+                   "\"ab\""},
         SyntaxCase{"EndOfFileMarkAfterComma", "1,\x1a", "1|<>"},
-        SyntaxCase{"EndOfFileMarkAtStart", "\x1a" "1,2", ""}),
+        SyntaxCase{"EndOfFileMarkAtStart",
+                   "\x1a"
+                   "1,2",
+                   ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FieldReader, RefusesFieldsOverOneMebibyte) {
@@ -112,8 +136,10 @@ TEST(FieldReader, RefusesFieldsOverOneMebibyte) {
 
 // A quoted number is the very Value its unquoted text is, of the same kind.
 TEST(FieldReader, QuotedNumbersAreTheirUnquotedValues) {
-    for (std::string t : {"7", "-32768", "32768", "-2147483648", "2147483648", "2.54", "1e3", ".5", "+5", "-0", "1e-400"}) {
-        EXPECT_EQ(FieldReader(std::string_view("\"" + t + "\""), "f").next(), FieldReader(std::string_view(t), "f").next())
+    for (std::string t :
+         {"7", "-32768", "32768", "-2147483648", "2147483648", "2.54", "1e3", ".5", "+5", "-0", "1e-400"}) {
+        EXPECT_EQ(FieldReader(std::string_view("\"" + t + "\""), "f").next(),
+                  FieldReader(std::string_view(t), "f").next())
             << t;
     }
     EXPECT_THROW(FieldReader(std::string_view("\"1e400\""), "f").next(), RuntimeError);

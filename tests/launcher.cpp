@@ -6,8 +6,11 @@
 // program's exit status.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
+// windows.h first, as the others need it
+// clang-format off
 #include <windows.h>
 #include <objbase.h>
+// clang-format on
 
 #include <set>
 #include <string>
@@ -61,7 +64,8 @@ void report_manifest(const std::wstring& program) {
         } Elements[8];
     };
     auto* compatibility = reinterpret_cast<Compatibility*>(buffer);
-    if (::QueryActCtxW(0, context, nullptr, CompatibilityInformationInActivationContext, buffer, sizeof buffer, nullptr)) {
+    if (::QueryActCtxW(0, context, nullptr, CompatibilityInformationInActivationContext, buffer, sizeof buffer,
+                       nullptr)) {
         for (DWORD i = 0; i < compatibility->ElementCount && i < 8; ++i) {
             wchar_t id[64] = L"";
             ::StringFromGUID2(compatibility->Elements[i].Id, id, 64);
@@ -82,12 +86,15 @@ void report_manifest(const std::wstring& program) {
             say(std::wstring(L"manifest: ") + setting.name + L": " + value + L"\n");
     }
     auto* details = reinterpret_cast<ACTIVATION_CONTEXT_DETAILED_INFORMATION*>(buffer);
-    DWORD assemblies = ::QueryActCtxW(0, context, nullptr, ActivationContextDetailedInformation, buffer, sizeof buffer,
-                                      nullptr) ? details->ulAssemblyCount : 0;
+    DWORD assemblies =
+        ::QueryActCtxW(0, context, nullptr, ActivationContextDetailedInformation, buffer, sizeof buffer, nullptr)
+            ? details->ulAssemblyCount
+            : 0;
     for (DWORD index = 2; index <= assemblies; ++index) {  // the first is the program itself
         auto* assembly = reinterpret_cast<ACTIVATION_CONTEXT_ASSEMBLY_DETAILED_INFORMATION*>(buffer);
         if (::QueryActCtxW(0, context, &index, AssemblyDetailedInformationInActivationContext, buffer, sizeof buffer,
-                           nullptr) && assembly->lpAssemblyEncodedAssemblyIdentity)
+                           nullptr) &&
+            assembly->lpAssemblyEncodedAssemblyIdentity)
             say(std::wstring(L"manifest: depends on: ") + assembly->lpAssemblyEncodedAssemblyIdentity + L"\n");
     }
     ::ReleaseActCtx(context);

@@ -1,7 +1,6 @@
 // photo end to end: the worked examples, a seeded comparison with a plain-arithmetic
 // reference, and bad inputs, each leaving an earlier photo.sol exactly as it was.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,31 +29,33 @@ TEST(Photo, WorkedExamples) {
         std::string input;
         const char* result;
     } cases[] = {
-        {"7,2.54,2.54,1000", "1000\n"},             // W = H = 1000, X = 8
-        {"7\n2.54\n2.54\n1000\n", "1000\n"},        // line ends as separators
-        {"7 , 2.54\r\n2.54,1000", "1000\n"},         // mixed, CRLF
-        {"8,2.54,2.54,1000", "2000\n"},             // A = 8 gives X = 16
-        {"0,2.54,2.54,1000", "125\n"},              // X = 1
-        {"-3,2.54,2.54,1000", "125\n"},             // below 1: X = 1
-        {"1,2.54,2.54,1000", "250\n"},              // A = 1 gives 2
-        {"24,2.54,2.54,100", "40\n"},               // X = 32
-        {"256,2.54,2.54,100", "640\n"},             // X = 512
-        {"24,10,15,0", "0\n"},                      // D = 0 gives 0
-        {"24,10,15,300", "8370.01674003348\n"},     // 1181.1... * 1771.6... * 32 / 8000, 15 digits
-        {"25,48,63,61", "6976.44243288486\n"},      // B / 2.54 * D (B * D / 2.54 gives ...487)
-        {"25,63,48,61", "6976.44243288486\n"},      // and C / 2.54 * D
-        {"24,,15,300", "0\n"},                      // an Empty B counts as 0
-        {"1e9,2.54,2.54,1", "134217.728\n"},        // X = 2^30, a Long
-        {"7,2.54,2.54,1000,junk,more", "1000\n"},   // what follows the fourth field is not read
-        {"\xef\xbb\xbf" "7,2.54,2.54,1000\r\n", "1000\n"},           // a UTF-8 byte-order mark
-        {test::utf16(u"7,2.54\r\n2.54,1000\r\n"), "1000\n"},         // UTF-16, little-endian
-        {test::utf16(u"7,2.54,2.54,1000", false), "1000\n"},          // and big-endian
-        {test::utf16(u"7,2.54,2.54,1000\r\n\xdc00"), "1000\n"},        // what follows is never decoded
-        {test::utf16(u"7,2.54,2.54,1000\r\n") + "\x01", "1000\n"},     // nor a stray byte
-        {test::utf16(u"7,2.54,2.54,1000") + "\x1a", "1000\n"},           // a one-byte end mark ends UTF-16
-        {"7,2.54,2.54,1000\x1a", "1000\n"},                          // an end-of-file mark
-        {"7,2.54,2.54,1000\r\n\x1a\xff\xfe garbage", "1000\n"},      // nothing after it is read
-        {"\"7\",\"2.54\",\"2.54\",\"1000\"", "1000\n"},                // quoted numbers
+        {"7,2.54,2.54,1000", "1000\n"},            // W = H = 1000, X = 8
+        {"7\n2.54\n2.54\n1000\n", "1000\n"},       // line ends as separators
+        {"7 , 2.54\r\n2.54,1000", "1000\n"},       // mixed, CRLF
+        {"8,2.54,2.54,1000", "2000\n"},            // A = 8 gives X = 16
+        {"0,2.54,2.54,1000", "125\n"},             // X = 1
+        {"-3,2.54,2.54,1000", "125\n"},            // below 1: X = 1
+        {"1,2.54,2.54,1000", "250\n"},             // A = 1 gives 2
+        {"24,2.54,2.54,100", "40\n"},              // X = 32
+        {"256,2.54,2.54,100", "640\n"},            // X = 512
+        {"24,10,15,0", "0\n"},                     // D = 0 gives 0
+        {"24,10,15,300", "8370.01674003348\n"},    // 1181.1... * 1771.6... * 32 / 8000, 15 digits
+        {"25,48,63,61", "6976.44243288486\n"},     // B / 2.54 * D (B * D / 2.54 gives ...487)
+        {"25,63,48,61", "6976.44243288486\n"},     // and C / 2.54 * D
+        {"24,,15,300", "0\n"},                     // an Empty B counts as 0
+        {"1e9,2.54,2.54,1", "134217.728\n"},       // X = 2^30, a Long
+        {"7,2.54,2.54,1000,junk,more", "1000\n"},  // what follows the fourth field is not read
+        {"\xef\xbb\xbf"
+         "7,2.54,2.54,1000\r\n",
+         "1000\n"},                                                 // a UTF-8 byte-order mark
+        {test::utf16(u"7,2.54\r\n2.54,1000\r\n"), "1000\n"},        // UTF-16, little-endian
+        {test::utf16(u"7,2.54,2.54,1000", false), "1000\n"},        // and big-endian
+        {test::utf16(u"7,2.54,2.54,1000\r\n\xdc00"), "1000\n"},     // what follows is never decoded
+        {test::utf16(u"7,2.54,2.54,1000\r\n") + "\x01", "1000\n"},  // nor a stray byte
+        {test::utf16(u"7,2.54,2.54,1000") + "\x1a", "1000\n"},      // a one-byte end mark ends UTF-16
+        {"7,2.54,2.54,1000\x1a", "1000\n"},                         // an end-of-file mark
+        {"7,2.54,2.54,1000\r\n\x1a\xff\xfe garbage", "1000\n"},     // nothing after it is read
+        {"\"7\",\"2.54\",\"2.54\",\"1000\"", "1000\n"},             // quoted numbers
         // Each product and quotient rounded once, as a Double (rounded twice, on the x87: ...646).
         {"6,8432.86414002,0.5743,709", "377345.310370647\n"},
         // W just below the largest Double (rounded twice, past it, on the x87: error 6).
@@ -159,11 +160,11 @@ TEST(Photo, ResultThroughASymbolicLink) {
         bool earlier;        // the target holds an earlier result
         std::string input;   // empty: no PHOTO.DAT
         int status;
-        std::string says;    // the report, after "photo: run-time error <status>: "
+        std::string says;  // the report, after "photo: run-time error <status>: "
         long size_limit = -1;
-        bool planted = false;  // the link belongs to nobody, in a sticky world-writable directory
-        bool planted_further = false;  // the link leads to one that nobody planted in a sticky directory
-        int planted_in = -1;           // the mode of the directory of nobody's link, if not 01777
+        bool planted = false;            // the link belongs to nobody, in a sticky world-writable directory
+        bool planted_further = false;    // the link leads to one that nobody planted in a sticky directory
+        int planted_in = -1;             // the mode of the directory of nobody's link, if not 01777
         bool nobodys_directory = false;  // and the directory is nobody's own
     } cases[] = {
         {"to a file in another directory", "../out/kept.sol", true, "7,2.54,2.54,1000", 0, ""},
@@ -179,11 +180,12 @@ TEST(Photo, ResultThroughASymbolicLink) {
         {"planted by another user", "../out/kept.sol", true, "7,2.54,2.54,1000", 70, planted, -1, true},
         {"planted in a sticky group directory", "../out/kept.sol", true, "7,2.54,2.54,1000", 70, planted, -1, true,
          false, 01770},
-        {"planted in a group directory", "../out/kept.sol", true, "7,2.54,2.54,1000", 70, planted, -1, true, false, 02770},
+        {"planted in a group directory", "../out/kept.sol", true, "7,2.54,2.54,1000", 70, planted, -1, true, false,
+         02770},
         {"planted in the other user's own directory", "../out/kept.sol", true, "7,2.54,2.54,1000", 70, planted, -1,
          true, false, 0755, true},
-        {"another user's, in a directory only the runner can write", "../out/kept.sol", true, "7,2.54,2.54,1000", 0,
-         "", -1, true, false, 0755},
+        {"another user's, in a directory only the runner can write", "../out/kept.sol", true, "7,2.54,2.54,1000", 0, "",
+         -1, true, false, 0755},
         {"to a link planted by another user", "../shared/next", true, "7,2.54,2.54,1000", 70,
          "Permission denied: photo.sol leads to ../shared/next, which " + planted.substr(planted.find("is a")), -1,
          false, true},
@@ -233,7 +235,8 @@ TEST(Photo, ResultThroughASymbolicLink) {
             }
             for (const char* link : {"shared/next", "shared/to-out"}) {
                 ASSERT_EQ(::symlink(std::strcmp(link, "shared/next") == 0 ? "../out/kept.sol" : "../out",
-                                    (dir / link).c_str()), 0);
+                                    (dir / link).c_str()),
+                          0);
                 ASSERT_EQ(::lchown((dir / link).c_str(), 65534, 65534), 0);
             }
             if (c.nobodys_directory) {

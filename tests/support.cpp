@@ -284,12 +284,15 @@ std::vector<std::string> locale(const std::string& name) {
     return {"LOCPATH=" + folder, "LANG=" + name, "LC_ALL=" + name};
 }
 
-std::size_t count_lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+std::size_t count_lines(const std::string& text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
 
 std::string line_end() { return windows() ? "\r\n" : "\n"; }
 
 bool is_line(const std::string& text, const std::string& pattern, const std::string& end) {
-    if (count_lines(text) != 1 || text.size() < end.size() || text.compare(text.size() - end.size(), end.size(), end) != 0)
+    if (count_lines(text) != 1 || text.size() < end.size() ||
+        text.compare(text.size() - end.size(), end.size(), end) != 0)
         return false;
     std::string_view line(text.data(), text.size() - end.size());
     if (line.find('\r') != std::string_view::npos) return false;

@@ -78,7 +78,7 @@ struct RunOptions {
 };
 
 struct RunResult {
-    int status = -1;       // exit status, or 128 + signal if killed by one
+    int status = -1;  // exit status, or 128 + signal if killed by one
     bool timed_out = false;
     bool signalled = false;  // every signal asked for was sent
     long peak_kib = 0;       // peak resident memory

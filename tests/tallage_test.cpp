@@ -63,7 +63,7 @@ TEST(Tallage, HandPickedPointFiles) {
     struct {
         const char* name;
         const char* input;
-        long sum;        // the sum line
+        long sum;           // the sum line
         int first, second;  // d(0, 1) and d(0, 2) as listed
     } cases[] = {
         {"a 3-4-5 triangle", "1,0,0,3,4", 10, 5, 0},
@@ -80,7 +80,8 @@ TEST(Tallage, HandPickedPointFiles) {
         TallageRun r = run_tallage(c.input);
         if (c.sum > 32767 * 2) {  // 46339 is past 16 bits: that pair is the overflow error
             EXPECT_EQ(r.status, 6) << c.name;
-            EXPECT_EQ(r.err, test::lines("tallage: run-time error 6: Overflow: 46339.5357982792 is beyond the 16-bit range\n"));
+            EXPECT_EQ(r.err, test::lines(
+                                 "tallage: run-time error 6: Overflow: 46339.5357982792 is beyond the 16-bit range\n"));
             continue;
         }
         EXPECT_EQ(r.status, 0) << c.name << r.err;
@@ -88,8 +89,11 @@ TEST(Tallage, HandPickedPointFiles) {
         std::string head = test::lines(std::to_string(c.sum) + "\n0 " + std::to_string(c.first) + "\n0 " +
                                        std::to_string(c.first) + "\n0 " + std::to_string(c.second) + "\n");
         EXPECT_EQ(r.sol.substr(0, head.size()), head) << c.name;
-        EXPECT_EQ(r.err, test::windows() ? "tallage: no window can be made here; the window Form1 is not shown\r\n"
-                                         : "tallage: no display (neither WAYLAND_DISPLAY nor DISPLAY is set); the window Form1 is not shown\n");
+        EXPECT_EQ(
+            r.err,
+            test::windows()
+                ? "tallage: no window can be made here; the window Form1 is not shown\r\n"
+                : "tallage: no display (neither WAYLAND_DISPLAY nor DISPLAY is set); the window Form1 is not shown\n");
     }
 }
 

@@ -1,5 +1,7 @@
 // The Value rules: widening at each boundary, rounding halves to even, remainders, comparisons,
 // conversions, counted loops and number text.
+#include "value.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,7 +10,6 @@
 
 #include "errors.hpp"
 #include "loop.hpp"
-#include "value.hpp"
 
 using namespace rt;
 
@@ -43,37 +44,37 @@ TEST_P(Arithmetic, GivesKindAndValue) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, Arithmetic,
-    ::testing::Values(
-        ArithCase{"IntegerSum", add, Integer(1), Integer(2), Integer(3)},
-        ArithCase{"IntegerSumAtTop", add, Integer(32766), Integer(1), Integer(32767)},
-        ArithCase{"IntegerSumWidensToLong", add, Integer(32767), Integer(1), Long(32768)},
-        ArithCase{"IntegerSumWidensBelow", add, Integer(-32768), Integer(-1), Long(-32769)},
-        ArithCase{"LongSumStaysLong", add, Long(2147483646), Integer(1), Long(2147483647)},
-        ArithCase{"LongSumWidensToDouble", add, Long(2147483647), Integer(1), Double(2147483648.0)},
-        ArithCase{"LongSumWidensBelow", add, Long(-2147483647 - 1), Long(-1), Double(-2147483649.0)},
-        ArithCase{"LongSumNarrowResultStaysLong", add, Long(40000), Long(-39999), Long(1)},
-        ArithCase{"EmptyPlusEmptyIsInteger0", add, Value(), Value(), Integer(0)},
-        ArithCase{"EmptyCountsAs0", add, Value(), Integer(5), Integer(5)},
-        ArithCase{"EmptyPlusDouble", add, Value(), Double(0.5), Double(0.5)},
-        ArithCase{"DoubleSum", add, Double(0.1), Integer(1), Double(1.1)},
-        ArithCase{"IntegerProduct", multiply, Integer(181), Integer(181), Integer(32761)},
-        ArithCase{"IntegerProductWidens", multiply, Integer(182), Integer(182), Long(33124)},
-        ArithCase{"IntegerProductAtBottom", multiply, Integer(-32768), Integer(1), Integer(-32768)},
-        ArithCase{"IntegerProductNegativeWidens", multiply, Integer(-32768), Integer(-1), Long(32768)},
-        ArithCase{"LongProductWidensToDouble", multiply, Long(65536), Long(32768), Double(2147483648.0)},
-        ArithCase{"LongProductAtBottomStaysLong", multiply, Long(65536), Integer(-32768), Long(-2147483647 - 1)},
-        ArithCase{"LongProductAtTop", multiply, Long(46341), Long(46340), Long(2147441940)},
-        ArithCase{"DoublingPast32Bits", multiply, Long(1073741824), Integer(2), Double(2147483648.0)},
-        ArithCase{"EmptyProduct", multiply, Value(), Integer(7), Integer(0)},
-        ArithCase{"QuotientIsDouble", divide, Integer(6), Integer(3), Double(2.0)},
-        ArithCase{"QuotientOfEmpty", divide, Value(), Integer(3), Double(0.0)},
-        ArithCase{"RemainderRoundsHalvesToEven", remainder, Double(12.5), Double(2.5), Long(0)},
-        ArithCase{"RemainderRoundsBoth", remainder, Double(13.5), Double(4.5), Long(2)},
-        ArithCase{"RemainderLeftSignNegative", remainder, Integer(-7), Integer(3), Integer(-1)},
-        ArithCase{"RemainderLeftSignPositive", remainder, Integer(7), Integer(-3), Integer(1)},
-        ArithCase{"RemainderMinByMinusOne", remainder, Long(-2147483647 - 1), Integer(-1), Long(0)},
-        ArithCase{"RemainderOfEmpty", remainder, Value(), Integer(5), Integer(0)},
-        ArithCase{"RemainderLargeDouble", remainder, Double(2147483647.4), Integer(10), Long(7)}),
+    ::testing::Values(ArithCase{"IntegerSum", add, Integer(1), Integer(2), Integer(3)},
+                      ArithCase{"IntegerSumAtTop", add, Integer(32766), Integer(1), Integer(32767)},
+                      ArithCase{"IntegerSumWidensToLong", add, Integer(32767), Integer(1), Long(32768)},
+                      ArithCase{"IntegerSumWidensBelow", add, Integer(-32768), Integer(-1), Long(-32769)},
+                      ArithCase{"LongSumStaysLong", add, Long(2147483646), Integer(1), Long(2147483647)},
+                      ArithCase{"LongSumWidensToDouble", add, Long(2147483647), Integer(1), Double(2147483648.0)},
+                      ArithCase{"LongSumWidensBelow", add, Long(-2147483647 - 1), Long(-1), Double(-2147483649.0)},
+                      ArithCase{"LongSumNarrowResultStaysLong", add, Long(40000), Long(-39999), Long(1)},
+                      ArithCase{"EmptyPlusEmptyIsInteger0", add, Value(), Value(), Integer(0)},
+                      ArithCase{"EmptyCountsAs0", add, Value(), Integer(5), Integer(5)},
+                      ArithCase{"EmptyPlusDouble", add, Value(), Double(0.5), Double(0.5)},
+                      ArithCase{"DoubleSum", add, Double(0.1), Integer(1), Double(1.1)},
+                      ArithCase{"IntegerProduct", multiply, Integer(181), Integer(181), Integer(32761)},
+                      ArithCase{"IntegerProductWidens", multiply, Integer(182), Integer(182), Long(33124)},
+                      ArithCase{"IntegerProductAtBottom", multiply, Integer(-32768), Integer(1), Integer(-32768)},
+                      ArithCase{"IntegerProductNegativeWidens", multiply, Integer(-32768), Integer(-1), Long(32768)},
+                      ArithCase{"LongProductWidensToDouble", multiply, Long(65536), Long(32768), Double(2147483648.0)},
+                      ArithCase{"LongProductAtBottomStaysLong", multiply, Long(65536), Integer(-32768),
+                                Long(-2147483647 - 1)},
+                      ArithCase{"LongProductAtTop", multiply, Long(46341), Long(46340), Long(2147441940)},
+                      ArithCase{"DoublingPast32Bits", multiply, Long(1073741824), Integer(2), Double(2147483648.0)},
+                      ArithCase{"EmptyProduct", multiply, Value(), Integer(7), Integer(0)},
+                      ArithCase{"QuotientIsDouble", divide, Integer(6), Integer(3), Double(2.0)},
+                      ArithCase{"QuotientOfEmpty", divide, Value(), Integer(3), Double(0.0)},
+                      ArithCase{"RemainderRoundsHalvesToEven", remainder, Double(12.5), Double(2.5), Long(0)},
+                      ArithCase{"RemainderRoundsBoth", remainder, Double(13.5), Double(4.5), Long(2)},
+                      ArithCase{"RemainderLeftSignNegative", remainder, Integer(-7), Integer(3), Integer(-1)},
+                      ArithCase{"RemainderLeftSignPositive", remainder, Integer(7), Integer(-3), Integer(1)},
+                      ArithCase{"RemainderMinByMinusOne", remainder, Long(-2147483647 - 1), Integer(-1), Long(0)},
+                      ArithCase{"RemainderOfEmpty", remainder, Value(), Integer(5), Integer(0)},
+                      ArithCase{"RemainderLargeDouble", remainder, Double(2147483647.4), Integer(10), Long(7)}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct ErrorCase {
@@ -120,9 +121,9 @@ TEST(Conversion, RoundsHalvesToEven) {
     struct {
         double in;
         int expected;
-    } cases[] = {{0.5, 0},       {1.5, 2},        {2.5, 2},          {-0.5, 0},         {-1.5, -2},
-                 {-2.5, -2},     {0.4999, 0},     {0.5001, 1},       {32766.5, 32766},  {32767.4, 32767},
-                 {-32768.5, -32768}, {12.5, 12}, {13.5, 14}};
+    } cases[] = {{0.5, 0},           {1.5, 2},    {2.5, 2},    {-0.5, 0},        {-1.5, -2},
+                 {-2.5, -2},         {0.4999, 0}, {0.5001, 1}, {32766.5, 32766}, {32767.4, 32767},
+                 {-32768.5, -32768}, {12.5, 12},  {13.5, 14}};
     for (auto c : cases) {
         EXPECT_EQ(double_to_16bit(c.in), c.expected) << c.in;
         EXPECT_EQ(to_32bit(Double(c.in)), c.expected) << c.in;
@@ -173,7 +174,7 @@ TEST(CountedLoop, CountersAndKinds) {
     EXPECT_EQ(counters(Integer(1), Double(2.5)), "1I 2I ");
     EXPECT_EQ(counters(Integer(3), Integer(1), Integer(-1)), "3I 2I 1I ");
     EXPECT_EQ(counters(Integer(3), Integer(1), Integer(0)), "");  // a step of 0 counts upward
-    EXPECT_EQ(counters(Value(), Integer(1)), "E 1I ");  // an Empty start is Empty, then 0 + 1
+    EXPECT_EQ(counters(Value(), Integer(1)), "E 1I ");            // an Empty start is Empty, then 0 + 1
     EXPECT_EQ(counters(Integer(1), Value()), "");
 }
 
@@ -192,11 +193,21 @@ TEST(NumberText, FollowsTheFormats) {
         Value v;
         const char* text;
     } cases[] = {
-        {Integer(-32768), "-32768"},  {Long(2147483647), "2147483647"}, {Double(1000.0), "1000"},
-        {Double(-0.0), "0"},          {Double(0.1), "0.1"},             {Double(1.0 / 3), "0.333333333333333"},
-        {Double(1e20), "1e+20"},      {Double(1e15), "1e+15"},          {Double(123456789012345.0), "123456789012345"},
-        {Double(1e-5), "1e-05"},      {Double(0.0001), "0.0001"},       {Double(2.5), "2.5"},
-        {Double(-1.5e-300), "-1.5e-300"}, {Value(), ""},                {String(" a b "), " a b "},
+        {Integer(-32768), "-32768"},
+        {Long(2147483647), "2147483647"},
+        {Double(1000.0), "1000"},
+        {Double(-0.0), "0"},
+        {Double(0.1), "0.1"},
+        {Double(1.0 / 3), "0.333333333333333"},
+        {Double(1e20), "1e+20"},
+        {Double(1e15), "1e+15"},
+        {Double(123456789012345.0), "123456789012345"},
+        {Double(1e-5), "1e-05"},
+        {Double(0.0001), "0.0001"},
+        {Double(2.5), "2.5"},
+        {Double(-1.5e-300), "-1.5e-300"},
+        {Value(), ""},
+        {String(" a b "), " a b "},
     };
     for (auto& c : cases) EXPECT_EQ(to_text(c.v), c.text);
 }

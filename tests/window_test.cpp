@@ -1,6 +1,9 @@
 // The window and the message box in a real X server (Xvfb, no window manager), driven by real
 // input events; and the same programs without a display, or with one that cannot be reached.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -10,10 +13,6 @@
 #include <regex>
 #include <sstream>
 #include <thread>
-
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include "support.hpp"
 #include "xserver.hpp"
@@ -76,9 +75,7 @@ std::vector<std::string> scaled(int dpi) {
 }
 
 // The accessibility bus's tree of an application, as atspi_client.py prints it.
-bool has(const std::string& tree, const std::string& line) {
-    return tree.find(line + "\n") != std::string::npos;
-}
+bool has(const std::string& tree, const std::string& line) { return tree.find(line + "\n") != std::string::npos; }
 
 // The display's dots per inch, under Wine (its LogPixels setting), for the programs started after.
 // Newer Wine reads it once, as its server starts: the server is started anew, kept as the Makefile
@@ -194,7 +191,8 @@ TEST(Box, IsDismissedByEnterEscapeClickAndClose) {
         }
         test::RunResult r = probe.finish();
         EXPECT_EQ(r.status, 0) << way << r.err;
-        if (test::windows()) r.out.erase(std::remove(r.out.begin(), r.out.end(), '\r'), r.out.end());  // the probe's C runtime
+        if (test::windows())
+            r.out.erase(std::remove(r.out.begin(), r.out.end(), '\r'), r.out.end());  // the probe's C runtime
         EXPECT_EQ(r.out, "after the box\n") << way;
     }
 }
@@ -220,7 +218,8 @@ TEST(Box, ComputerWaitsForOkWithItsResultComplete) {
         }
         test::TempDir dir;
         dir.write("computer.dat", "12,18,2");
-        Running computer(test::bin("computer"), dir, {}, x->display(), accessible ? bus->environment() : std::vector<std::string>{});
+        Running computer(test::bin("computer"), dir, {}, x->display(),
+                         accessible ? bus->environment() : std::vector<std::string>{});
         unsigned long w = x->wait_for_window("^computer$");
         ASSERT_NE(w, 0u) << x->display();
         EXPECT_EQ(dir.read("computer.sol"), test::lines("2\n3\n4\n6\n12\n"));
@@ -272,10 +271,11 @@ TEST(Box, DisplayLostWhileWaiting) {
         }
         test::RunResult r = program.finish();
         EXPECT_EQ(r.status, meddler ? 128 + SIGABRT : 0) << c.program << r.err;
-        EXPECT_EQ(r.err, std::string(c.program) + (meddler ? std::string(": aborted (SIGABRT)")
-                                                            : std::string(": the display went away; ") +
-                                                                  (c.program[0] == 'c' ? "the box" : "the window Form1") +
-                                                                  " is closed") + "\n");
+        EXPECT_EQ(r.err, std::string(c.program) +
+                             (meddler ? std::string(": aborted (SIGABRT)")
+                                      : std::string(": the display went away; ") +
+                                            (c.program[0] == 'c' ? "the box" : "the window Form1") + " is closed") +
+                             "\n");
         EXPECT_EQ(dir.entries().size(), 2u);
         EXPECT_EQ(dir.read(std::string(c.program) + ".sol").substr(0, 2), c.program[0] == 'c' ? "2\n" : "10");
     }
@@ -344,8 +344,8 @@ TEST_P(ErrorBox, ShowsTheReportFromTheDesktop) {
     dir.write(f.result, "earlier\n");
     auto before = dir.entries();
     Running program(test::bin(test::windows() ? "launcher" : f.program), dir,
-                    test::windows() ? std::vector<std::string>{test::bin(f.program)} : std::vector<std::string>{}, x->display(),
-                    bus ? bus->environment() : std::vector<std::string>{});
+                    test::windows() ? std::vector<std::string>{test::bin(f.program)} : std::vector<std::string>{},
+                    x->display(), bus ? bus->environment() : std::vector<std::string>{});
     unsigned long w = x->wait_for_window(std::string("^") + f.program + "$");
     ASSERT_NE(w, 0u) << x->display();
     EXPECT_EQ(dir.entries(), before);  // no temporary file while the box waits
@@ -516,8 +516,8 @@ class RefusingServer {
             char request[12];
             if (::recv(client, request, sizeof request, MSG_WAITALL) != 12) continue;
             // Failed, the reason's length, protocol 11.0, then the reason in 4-byte units.
-            std::string reply = {0, static_cast<char>(reason.size()), 11, 0, 0, 0,
-                                 static_cast<char>((reason.size() + 3) / 4), 0};
+            std::string reply = {0, static_cast<char>(reason.size()),           11, 0, 0,
+                                 0, static_cast<char>((reason.size() + 3) / 4), 0};
             reply += reason + std::string((4 - reason.size() % 4) % 4, '\0');
             if (::send(client, reply.data(), reply.size(), MSG_NOSIGNAL) < 0) continue;
         }
@@ -544,8 +544,9 @@ TEST(NoDisplay, BoxPrintsItsPromptAndWindowIsNotShown) {
         options.display = display;
         options.timeout_ms = 15000;
         options.environment = {"XAUTHORITY=/nonexistent"};  // no cookie of the refusing server's
-        std::string why = display.empty()                 ? "no display (neither WAYLAND_DISPLAY nor DISPLAY is set)"
-                                            : "no display can be opened at " + display;  // nothing of the X library's words
+        std::string why = display.empty()
+                              ? "no display (neither WAYLAND_DISPLAY nor DISPLAY is set)"
+                              : "no display can be opened at " + display;  // nothing of the X library's words
         {
             test::TempDir dir;
             test::RunOptions box = options;
@@ -653,7 +654,7 @@ TEST(NoDisplay, NoModuleWhereAnotherUserCouldPutIt) {
         const char* place;   // the module's folder, beside the program's copy in bin
         const char* folder;  // the folder given folder_mode
         mode_t folder_mode, file_mode;
-        bool nobodys;        // the module file (or link) is nobody's
+        bool nobodys;         // the module file (or link) is nobody's
         std::string refused;  // why it is passed over, after its folder's path; empty: loaded
         bool linked;          // the module is a link of nobody's to the build's own planted one
     } cases[] = {
@@ -665,7 +666,8 @@ TEST(NoDisplay, NoModuleWhereAnotherUserCouldPutIt) {
         {"a file others can write", "bin", "bin", 0755, 0666, false, "/bin/trio-display.so can be written by others",
          false},
         {"another user's file", "bin", "bin", 0755, 0755, true, "/bin/trio-display.so is another user's", false},
-        {"under a folder others can write", "lib/trio", "lib", 0777, 0644, false, "/lib can be written by others", false},
+        {"under a folder others can write", "lib/trio", "lib", 0777, 0644, false, "/lib can be written by others",
+         false},
         {"in a sticky folder others can write", "lib/trio", "trio", 01777, 0644, false,
          "/lib/trio can be written by others", false},
         {"a link in a group's folder", "bin", "bin", 02775, 0755, true,
@@ -688,7 +690,8 @@ TEST(NoDisplay, NoModuleWhereAnotherUserCouldPutIt) {
         ::chmod(copy.path().c_str(), 0755);
         ASSERT_EQ(::mkdir((copy / "bin").c_str(), 0755), 0);
         std::filesystem::create_directories(copy / lib_trio);
-        for (auto f = std::filesystem::path(lib_trio); !f.empty(); f = f.parent_path()) ::chmod((copy / f.string()).c_str(), 0755);
+        for (auto f = std::filesystem::path(lib_trio); !f.empty(); f = f.parent_path())
+            ::chmod((copy / f.string()).c_str(), 0755);
         copy.write("bin/computer", test::TempDir::read_file(test::bin("computer")));
         ::chmod((copy / "bin/computer").c_str(), 0755);
         std::string place = std::strcmp(c.place, "bin") == 0 ? "bin" : lib_trio;
@@ -704,7 +707,9 @@ TEST(NoDisplay, NoModuleWhereAnotherUserCouldPutIt) {
         if (c.nobodys) {
             ASSERT_EQ(::lchown(module.c_str(), 65534, 65534), 0);
         }
-        std::string folder = std::strcmp(c.folder, "trio") == 0 ? lib_trio : std::strcmp(c.folder, "lib") == 0 ? lib : c.folder;
+        std::string folder = std::strcmp(c.folder, "trio") == 0  ? lib_trio
+                             : std::strcmp(c.folder, "lib") == 0 ? lib
+                                                                 : c.folder;
         ::chmod((copy / folder).c_str(), c.folder_mode);
         // A group's folder (set-group-id) is a team's; one merely group-writable, the runner's own group's.
         if ((c.folder_mode & S_ISGID) && ::geteuid() == 0) {
@@ -734,7 +739,8 @@ TEST(NoDisplay, ToolkitLoadsNothingFromTheDataFolder) {
         test::TempDir data;
         data.write("computer.dat", "12,18,2");
         for (const char* folder : {"gtk-3.0", "rel/3.0.0/modules"}) std::filesystem::create_directories(data / folder);
-        data.write(settings ? "planted.so" : "rel/3.0.0/modules/libplanted.so", test::TempDir::read_file(TRIO_PLANTED_MODULE));
+        data.write(settings ? "planted.so" : "rel/3.0.0/modules/libplanted.so",
+                   test::TempDir::read_file(TRIO_PLANTED_MODULE));
         data.write("gtk-3.0/settings.ini", "[Settings]\ngtk-modules=" + data / "planted.so" + "\n");
         Running computer(test::bin("computer"), data, {}, x->display(),
                          settings ? std::vector<std::string>{"XDG_CONFIG_DIRS=/etc/xdg:"}

@@ -14,8 +14,8 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
@@ -74,8 +74,8 @@ void XServer::start(int n) {
         int null = ::open("/dev/null", O_RDWR);
         dup2(null, 0), dup2(null, 1), dup2(null, 2);
         std::string display = ":" + std::to_string(n), fd = std::to_string(fds[1]);
-        std::vector<const char*> argv = {"Xvfb",   display.c_str(), "-displayfd", fd.c_str(), "-screen",
-                                         "0",      "1024x768x24",   "-noreset",   "-nolisten", "tcp"};
+        std::vector<const char*> argv = {"Xvfb", display.c_str(), "-displayfd", fd.c_str(),  "-screen",
+                                         "0",    "1024x768x24",   "-noreset",   "-nolisten", "tcp"};
         if (!cookies_.empty()) argv.insert(argv.end(), {"-auth", cookies_.c_str()});
         argv.push_back(nullptr);
         execvp("Xvfb", const_cast<char* const*>(argv.data()));

@@ -1,12 +1,13 @@
 // The display on POSIX: the window and the box are in a module of their own (display_module.cpp,
 // on GTK), loaded from the program's installed places alone, and only where the trust rules allow.
+#include "display.hpp"
+
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
 
-#include "display.hpp"
 #include "os.hpp"
 #include "posix.hpp"
 

@@ -249,8 +249,7 @@ File create_beside(const ResultPlace& place, TempPath& temp, const std::string& 
         std::string tried = temp.c_str();
         temp.clear();
         if (err != EEXIST || attempt >= 100)
-            raise_system(error_for_errno(err, PathFileAccess), Msg::CreatingAs, {rt::name(name), rt::name(tried)},
-                         err);
+            raise_system(error_for_errno(err, PathFileAccess), Msg::CreatingAs, {rt::name(name), rt::name(tried)}, err);
     }
 }
 

@@ -1,8 +1,9 @@
 // The display on Windows: the window and the message box with the Win32 API itself, user32
 // loaded from the system's folder when something is first to be shown.
+#include "display.hpp"
+
 #include <string>
 
-#include "display.hpp"
 #include "windows.hpp"
 
 namespace rt::os {
@@ -65,7 +66,8 @@ int connect(void (*)(int)) { return user32().loaded() ? 1 : 0; }
 // A run-time error's report carries the error icon. Nothing can take the desktop away.
 int message_box(const char* title, const char* prompt, BoxLook look, int) {
     UINT style = MB_OK | MB_SETFOREGROUND | (look == BoxLook::error ? MB_ICONERROR : 0);
-    return user32().MessageBoxW(nullptr, wide(prompt).c_str(), wide(title).c_str(), style) > 0;  // IDOK; 0 or less: not shown
+    return user32().MessageBoxW(nullptr, wide(prompt).c_str(), wide(title).c_str(), style) >
+           0;  // IDOK; 0 or less: not shown
 }
 
 // The desktop's dots per inch, as a program that is not aware of each monitor's sees them:
@@ -126,9 +128,9 @@ int show_window(const char* caption, int x, int y, int w, int h) {
     u.RegisterClassW(&form);
     int dpi = desktop_dpi();
     RECT frame = form_frame(x, y, w, h, dpi);
-    HWND window = u.CreateWindowExW(0, L"Form1", wide(caption).c_str(), form_style, frame.left, frame.top,
-                                    frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, instance,
-                                    nullptr);
+    HWND window =
+        u.CreateWindowExW(0, L"Form1", wide(caption).c_str(), form_style, frame.left, frame.top,
+                          frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, instance, nullptr);
     if (!window) return 0;
     // Placed on a monitor whose DPI is not the desktop's: its twips in that monitor's pixels.
     int own = u.GetDpiForWindow ? static_cast<int>(u.GetDpiForWindow(window)) : dpi;

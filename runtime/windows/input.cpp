@@ -13,8 +13,8 @@ File open_input(const std::string& name, std::string& read_as) {
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         raise(PathFileAccess, {Msg::IsDirectory, {rt::name(name)}});
     auto open = std::make_unique<Open>();
-    open->handle = ::CreateFileW(w.c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
-                                 nullptr);
+    open->handle =
+        ::CreateFileW(w.c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (open->handle == INVALID_HANDLE_VALUE) {
         DWORD err = ::GetLastError();
         raise_system(error_for_code(err, PathFileAccess), Msg::Opening, {rt::name(name)}, err);

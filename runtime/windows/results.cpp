@@ -22,8 +22,8 @@ ResultPlace resolve_link(const std::wstring& w, const Message& shown) {
                            FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     bool made = false;
     if (!h.valid() && ::GetLastError() == ERROR_FILE_NOT_FOUND) {
-        h.h = ::CreateFileW(w.c_str(), GENERIC_WRITE | DELETE, share_all, nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE,
-                            nullptr);
+        h.h = ::CreateFileW(w.c_str(), GENERIC_WRITE | DELETE, share_all, nullptr, CREATE_NEW,
+                            FILE_FLAG_DELETE_ON_CLOSE, nullptr);
         made = true;
     }
     DWORD err = ::GetLastError();
@@ -136,8 +136,8 @@ struct InPlace {
 
 // A failed write or sync: a full disk is error 61, anything else 57.
 [[noreturn]] void raise_write_error(Msg doing, const std::string& name, DWORD err) {
-    raise_system(err == ERROR_DISK_FULL || err == ERROR_HANDLE_DISK_FULL ? DiskFull : DeviceIO, doing,
-                 {rt::name(name)}, err);
+    raise_system(err == ERROR_DISK_FULL || err == ERROR_HANDLE_DISK_FULL ? DiskFull : DeviceIO, doing, {rt::name(name)},
+                 err);
 }
 
 // Who keeps the program from moving a file over this one: another program that holds it open (as
@@ -284,8 +284,8 @@ File create_beside(const ResultPlace& place, TempPath& temp, const std::string& 
         // allows it; else without.
         DWORD err = 0;
         for (DWORD access : {GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER, GENERIC_WRITE | DELETE}) {
-            open->handle = ::CreateFileW(open->temp_system.c_str(), access, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                         CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+            open->handle = ::CreateFileW(open->temp_system.c_str(), access, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                         nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
             err = open->handle == INVALID_HANDLE_VALUE ? ::GetLastError() : 0;
             if (err != ERROR_ACCESS_DENIED) break;
         }
@@ -298,8 +298,8 @@ File create_beside(const ResultPlace& place, TempPath& temp, const std::string& 
         }
         temp.clear();
         if ((err != ERROR_FILE_EXISTS && err != ERROR_ALREADY_EXISTS) || attempt >= 100)
-            raise_system(error_for_code(err, PathFileAccess), Msg::CreatingAs,
-                         {rt::name(name), rt::name(open->temp)}, err);
+            raise_system(error_for_code(err, PathFileAccess), Msg::CreatingAs, {rt::name(name), rt::name(open->temp)},
+                         err);
     }
 }
 

@@ -49,8 +49,8 @@ void prepare_standard_streams() {
 void restrict_library_loading() {
     using SetDefault = BOOL(WINAPI*)(DWORD);
     HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-    auto set_default = kernel ? reinterpret_cast<SetDefault>(reinterpret_cast<void*>(
-                                    ::GetProcAddress(kernel, "SetDefaultDllDirectories")))
+    auto set_default = kernel ? reinterpret_cast<SetDefault>(
+                                    reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDefaultDllDirectories")))
                               : nullptr;
     if (set_default) set_default(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }

@@ -22,8 +22,9 @@ std::string narrow(std::wstring_view text) {
 // languages, then English. Only where it has no words at all is the number given instead.
 std::string system_text(DWORD err) {
     wchar_t* text = nullptr;
-    DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                               nullptr, err, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    DWORD n =
+        ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                         nullptr, err, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::wstring w = n && text ? std::wstring(text, n) : L"error " + std::to_wstring(err);
     if (text) ::LocalFree(text);
     while (!w.empty() && (w.back() == L'\n' || w.back() == L'\r' || w.back() == L' ' || w.back() == L'.')) w.pop_back();
