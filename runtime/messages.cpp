@@ -85,6 +85,9 @@ const char* english(Msg id) {
                 "{file} is in place, but the system could not confirm it is on the disk (syncing its directory: "
                 "{reason})");
 
+        // TRANSLATORS: where the system has no words of its own for an error, its code
+        case Msg::SystemErrorCode: return N_("error {code}");
+
         case Msg::ForName: return N_("{file} (for {name})");
         case Msg::LeadsTo: return N_("{name} leads to {path}");
         case Msg::ItsTemporary: return N_("its temporary {temporary}");

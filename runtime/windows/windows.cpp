@@ -25,8 +25,12 @@ std::string system_text(DWORD err) {
     DWORD n =
         ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                          nullptr, err, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring w = n && text ? std::wstring(text, n) : L"error " + std::to_wstring(err);
-    if (text) ::LocalFree(text);
+    if (!n || !text) {
+        if (text) ::LocalFree(text);
+        return words({Msg::SystemErrorCode, {numeral(err)}});
+    }
+    std::wstring w(text, n);
+    ::LocalFree(text);
     while (!w.empty() && (w.back() == L'\n' || w.back() == L'\r' || w.back() == L' ' || w.back() == L'.')) w.pop_back();
     return narrow(w);
 }
