@@ -97,10 +97,11 @@ namespace detail {
 void begin(const char* program) {
     program_name = program;
     os::restrict_library_loading();
-    prepare_stop_words();
-    // A closed standard descriptor would be taken by the next file opened, and a prompt or a
-    // report written to it would land in that file.
+    // A closed standard descriptor would be taken by the next file opened (a locale's, a
+    // catalog's), and a prompt or a report written to it would land in that file.
     os::prepare_standard_streams();
+    os::choose_language();
+    prepare_stop_words();
     os::catch_stops(on_stop);
 }
 

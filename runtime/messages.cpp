@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "errors.hpp"
+#include "os.hpp"
 
 // Marks a sentence for the translations' template (xgettext --keyword=N_); it stays as it is here.
 #define N_(text) text
@@ -24,10 +25,14 @@ const char* english(Msg id) {
         // TRANSLATORS: what stands between the items of a list ("A, B")
         case Msg::List: return N_(", ");
 
-        case Msg::Line: return N_("{program}: {message}");
+        case Msg::Line: return "{program}: {message}";
+        // TRANSLATORS: the report of an error that ends the program; {error} is its name, with what it
+        // concerns after a colon ("Overflow: ...")
         case Msg::Report: return N_("run-time error {number}: {error}");
         case Msg::ErrorWithDetail: return N_("{error}: {detail}");
 
+        // TRANSLATORS: the names of the run-time errors, each a fixed name of its number (53 is
+        // always "File not found"), capitalised as a name
         case Msg::InvalidCall: return N_("Invalid procedure call or argument");
         case Msg::Overflow: return N_("Overflow");
         case Msg::OutOfMemory: return N_("Out of memory");
@@ -42,6 +47,8 @@ const char* english(Msg id) {
         case Msg::PathFileAccess: return N_("Path/File access error");
         case Msg::OtherError: return N_("Application-defined or object-defined error");
 
+        // TRANSLATORS: what stopped the program, after its name ("photo: interrupted (SIGINT)");
+        // {signal} is the signal's or key's name (SIGINT, Ctrl+C), as it stands
         case Msg::Interrupted: return N_("interrupted ({signal})");
         case Msg::Terminated: return N_("terminated ({signal})");
         case Msg::HungUp: return N_("hung up ({signal})");
@@ -65,6 +72,8 @@ const char* english(Msg id) {
         case Msg::OtherSignal: return N_("stopped by a signal");
         case Msg::ConsoleClosed: return N_("stopped (the console was closed)");
 
+        // TRANSLATORS: what the program was doing when the system refused; {reason} is the system's
+        // own words, in the user's language ("No such file or directory")
         case Msg::Opening: return N_("opening {file}: {reason}");
         case Msg::OpeningDirectoryOf: return N_("opening the directory of {file}: {reason}");
         case Msg::OpeningAgain: return N_("opening {file} again: {reason}");
@@ -88,8 +97,11 @@ const char* english(Msg id) {
         // TRANSLATORS: where the system has no words of its own for an error, its code
         case Msg::SystemErrorCode: return N_("error {code}");
 
+        // TRANSLATORS: a file read in place of the one named, as its name differs only in case:
+        // "photo.dat (for PHOTO.DAT)"
         case Msg::ForName: return N_("{file} (for {name})");
         case Msg::LeadsTo: return N_("{name} leads to {path}");
+        // TRANSLATORS: the temporary file a result is written to before it takes the result's name
         case Msg::ItsTemporary: return N_("its temporary {temporary}");
         case Msg::MissingWithLookAlikes:
             return N_("{file} is missing, and {count} files differ from it only in case: {files}");
@@ -112,11 +124,13 @@ const char* english(Msg id) {
         case Msg::FileNumberNotForReading: return N_("file number {number} is not open for reading");
         case Msg::FileNumberNotForWriting: return N_("file number {number} is not open for writing");
 
+        // TRANSLATORS: a field of an input file, counted from 1: "field 2 of PHOTO.DAT"
         case Msg::FieldOf: return N_("field {field} of {file}");
         case Msg::FieldTooLong: return N_("{field} is longer than 1 MiB");
         case Msg::EndsBeforeField: return N_("{file} ends before field {field}");
         case Msg::Utf16Cut: return N_("{file} is UTF-16 that ends in the middle of a character");
         case Msg::Utf16Unpaired: return N_("{file} is UTF-16 with an unpaired surrogate");
+        // TRANSLATORS: "Double" and "String" are the names of kinds of value, kept as they are
         case Msg::FieldNotANumber: return N_("{field} is \"{text}\", not a number");
         case Msg::StringNotANumber: return N_("the String \"{text}\" is not a number");
         case Msg::FieldBeyondDouble: return N_("{field} is beyond the largest Double");
@@ -141,6 +155,7 @@ const char* english(Msg id) {
         case Msg::TableTooLarge: return N_("the table {table} of {count} entries does not fit in memory");
         case Msg::TableBlockTooLarge: return N_("the table {table} does not fit in memory");
 
+        // TRANSLATORS: why nothing can be shown; followed by "; the box is not shown" or the like
         case Msg::NoDisplayWanted: return N_("no display (neither WAYLAND_DISPLAY nor DISPLAY is set)");
         case Msg::NoWindowLibraries: return N_("this build has no window libraries (GTK and X11)");
         case Msg::ModuleNotUsed: return N_("the display module {file} is not used: {why}");
@@ -155,6 +170,7 @@ const char* english(Msg id) {
         case Msg::NoWindowSystem: return N_("the window system ({library}) cannot be loaded");
         case Msg::NoWindowHere: return N_("no window can be made here");
         case Msg::BoxNotShown: return N_("{why}; the box is not shown");
+        // TRANSLATORS: {caption} is the window's caption, Form1
         case Msg::WindowNotShown: return N_("{why}; the window {caption} is not shown");
         case Msg::BoxLost: return N_("the display went away; the box is closed");
         case Msg::WindowLost: return N_("the display went away; the window {caption} is closed");
@@ -163,47 +179,66 @@ const char* english(Msg id) {
     return "";
 }
 
-// The sentence as it is shown.
-const char* sentence(Msg id) { return english(id); }
+}  // namespace
+
+// Whether text shows as it reads: nothing in it that escaped() would change but a backslash.
+bool shows_as_it_reads(std::string_view text);
+
+namespace {
+
+// The sentence as it is shown: in the user's language, where its translation is whole and shows as
+// it reads. A line of the program's keeps its English frame in every language, as scripts and
+// people find a program's lines by its name and a colon.
+const char* sentence(Msg id) {
+    const char* source = english(id);
+    if (id == Msg::Line || !*source) return source;
+    const char* translated = os::translation(source);
+    return translated && shows_as_it_reads(translated) ? translated : source;
+}
+
+// The placeholder that opens at text[i] ("{file}": a name of letters and underscores in braces),
+// its name into name; its length, or 0 where the brace opens none (it is then text).
+std::size_t placeholder_at(std::string_view text, std::size_t i, std::string_view& name) {
+    if (text[i] != '{') return 0;
+    std::size_t end = i + 1;
+    auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; };
+    while (end < text.size() && letter(text[end])) ++end;
+    if (end == i + 1 || end == text.size() || text[end] != '}') return 0;
+    name = text.substr(i + 1, end - i - 1);
+    return end - i + 1;
+}
 
 // Which part a placeholder stands for: the place of its name among the English sentence's
 // placeholders, in the order they first appear there; -1 for a name it has not.
-int part_index(const char* source, std::string_view placeholder) {
-    std::string_view seen[8];
+int part_index(std::string_view source, std::string_view placeholder) {
+    std::string_view seen[16];
     int count = 0;
-    for (const char* p = source; (p = std::strchr(p, '{'));) {
-        const char* close = std::strchr(p, '}');
-        if (!close) break;
-        std::string_view name(p + 1, static_cast<std::size_t>(close - p - 1));
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        std::string_view name;
+        if (!placeholder_at(source, i, name)) continue;
         int index = 0;
         while (index < count && seen[index] != name) ++index;
         if (name == placeholder) return index;
-        if (index == count && count < 8) seen[count++] = name;
-        p = close + 1;
+        if (index == count && count < 16) seen[count++] = name;
     }
     return -1;
 }
 
 // Calls out(text) for each stretch of the sentence shown, and part(name) for each placeholder the
-// English sentence has too; a brace that opens none is text.
+// English sentence has too; anything else, a brace that opens none included, is text.
 template <class Out, class Part>
-void fill(const char* shown, const char* source, Out out, Part part) {
-    const char* p = shown;
-    while (*p) {
-        const char* open = std::strchr(p, '{');
-        const char* close = open ? std::strchr(open, '}') : nullptr;
-        std::string_view placeholder =
-            close ? std::string_view(open + 1, static_cast<std::size_t>(close - open - 1)) : std::string_view();
-        if (!close || part_index(source, placeholder) < 0) {
-            const char* end = open ? open + 1 : p + std::strlen(p);
-            out(std::string_view(p, static_cast<std::size_t>(end - p)));
-            p = end;
-            continue;
-        }
-        out(std::string_view(p, static_cast<std::size_t>(open - p)));
-        part(placeholder);
-        p = close + 1;
+void fill(std::string_view shown, std::string_view source, Out out, Part part) {
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        std::string_view name;
+        std::size_t length = placeholder_at(shown, i, name);
+        if (!length || part_index(source, name) < 0) continue;
+        out(shown.substr(from, i - from));
+        part(name);
+        from = i + length;
+        i = from - 1;
     }
+    out(shown.substr(from));
 }
 
 // The sentences a stop's handler fills, made ready by prepare_stop_words.
@@ -260,21 +295,80 @@ Msg error_name(int number) {
     }
 }
 
+namespace {
+
+// The UTF-8 character at text[i]: its length, with its code point in cp; 0 where the bytes there
+// are not one (a stray or missing continuation byte, an overlong form, a surrogate, past U+10FFFF).
+std::size_t utf8_at(std::string_view text, std::size_t i, char32_t& cp) {
+    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    unsigned char lead = byte(i);
+    std::size_t length = lead < 0x80                   ? 1
+                         : lead >= 0xc2 && lead < 0xe0 ? 2
+                         : lead >= 0xe0 && lead < 0xf0 ? 3
+                         : lead >= 0xf0 && lead < 0xf5 ? 4
+                                                       : 0;
+    if (length == 0 || i + length > text.size()) return 0;
+    cp = length == 1 ? lead : lead & (0x7f >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xc0) != 0x80) return 0;
+        cp = cp << 6 | (byte(i + k) & 0x3f);
+    }
+    static const char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < least[length] || (cp >= 0xd800 && cp <= 0xdfff) || cp > 0x10ffff) return 0;
+    return length;
+}
+
+// Whether a character would harm a line: a control (C0, DEL, C1), or one that reorders or hides
+// the text around it (the bidirectional marks, embeddings, overrides and isolates; the zero-width
+// ones; the line and paragraph separators; the byte-order mark).
+bool harms_a_line(char32_t cp) {
+    return cp < 0x20 || (cp >= 0x7f && cp <= 0x9f) || cp == 0x061c || (cp >= 0x200b && cp <= 0x200f) ||
+           (cp >= 0x2028 && cp <= 0x202e) || (cp >= 0x2066 && cp <= 0x2069) || cp == 0xfeff;
+}
+
+const char hex[] = "0123456789abcdef";
+
+}  // namespace
+
 std::string escaped(std::string_view text) {
-    static const char hex[] = "0123456789abcdef";
     std::string shown;
-    for (unsigned char c : text) {
-        if (c == '\\') {
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t cp = 0;
+        std::size_t length = utf8_at(text, i, cp);
+        if (text[i] == '\\') {
             shown += "\\\\";
-        } else if (c >= 0x20 && c < 0x7f) {
-            shown += static_cast<char>(c);
+        } else if (length == 0 || (harms_a_line(cp) && cp < 0x80)) {  // a byte: \xHH
+            auto b = static_cast<unsigned char>(text[i]);
+            shown += {'\\', 'x', hex[b >> 4], hex[b & 15]};
+            length = 1;
+        } else if (harms_a_line(cp)) {  // a character: \uHHHH
+            shown += {'\\', 'u', hex[cp >> 12 & 15], hex[cp >> 8 & 15], hex[cp >> 4 & 15], hex[cp & 15]};
         } else {
-            shown += "\\x";
-            shown += hex[c >> 4];
-            shown += hex[c & 15];
+            shown.append(text, i, length);
         }
+        i += length ? length : 1;
     }
     return shown;
+}
+
+std::string_view first_characters(std::string_view text, std::size_t count) {
+    std::size_t i = 0;
+    for (; i < text.size() && count > 0; --count) {
+        char32_t cp = 0;
+        std::size_t length = utf8_at(text, i, cp);
+        i += length ? length : 1;
+    }
+    return text.substr(0, i);
+}
+
+bool shows_as_it_reads(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t cp = 0;
+        std::size_t length = utf8_at(text, i, cp);
+        if (length == 0 || harms_a_line(cp)) return false;
+        i += length;
+    }
+    return true;
 }
 
 void prepare_stop_words() {

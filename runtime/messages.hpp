@@ -81,6 +81,7 @@ enum class Msg : unsigned short {
     Examining,
     WritingPrompt,
     NotConfirmed,
+    SystemErrorCode,
     // Files: what a name is, or leads to.
     ForName,
     LeadsTo,
@@ -188,13 +189,17 @@ std::string words(const Message& message);
 // The name of a run-time error, by its number.
 Msg error_name(int number);
 
-// Text from outside as a report shows it: a control or non-ASCII byte as \xHH and a backslash as
-// \\, so that a report is always one line and the two cannot be confused.
+// Text from outside as a report shows it: as the user wrote it, where it is UTF-8 that prints; a
+// byte that is no UTF-8 or a control of one byte as \xHH, a character that would reorder or hide
+// the text around it or a control of two as \uHHHH, and a backslash as \\, so that a report is
+// always one line that reads as it is stored.
 std::string escaped(std::string_view text);
+// The first count characters of text (a byte that is no UTF-8 counting as one), or all of it.
+std::string_view first_characters(std::string_view text, std::size_t count);
 
 // For the lines a stop leaves, where allocating is not allowed (in a signal handler): the sentences
 // made ready beforehand, then filled into a buffer of the caller's, each part by its placeholder's
-// name. Returns the bytes written.
+// name; words_now returns the bytes written.
 void prepare_stop_words();
 struct NamedPart {
     const char* name;

@@ -1,8 +1,8 @@
 // The operating system behind one interface: the few operations that differ between platforms.
 // One implementation per platform, a folder each (posix/, windows/; CMake builds one), a file per
 // concern, twins by name where both platforms have it: streams.cpp (the standard streams and the
-// process), stops.cpp, input.cpp, results.cpp, display.cpp (the window and the box); on POSIX
-// also trust.cpp, the rules for links and for the display module's folders. Nothing else in the
+// process), language.cpp, stops.cpp, input.cpp, results.cpp, display.cpp (the window and the
+// box); on POSIX also trust.cpp, the rules for links and for the display module's folders. Nothing else in the
 // runtime, and nothing in the programs, calls the system itself.
 //
 // How calls fail. Every call raises the run-time error of its failure (errors.hpp): its number,
@@ -48,6 +48,15 @@ bool write_standard(Stream stream, std::string_view text, std::string* why = nul
 [[noreturn]] void exit_now(int status);
 // How a line of a text file ends on this system: LF on Linux, CR LF on Windows.
 extern const std::string_view line_end;
+
+// ---- The user's language (language.cpp)
+
+// Takes the language of the messages from the user's settings, and theirs alone: on POSIX as
+// gettext reads it (LANGUAGE, LC_ALL, LC_MESSAGES, LANG), on Windows the user's UI language.
+// Numbers, results and fields keep their fixed rules, whatever the language.
+void choose_language();
+// A sentence of the catalog in that language; the English one given, where there is none.
+const char* translation(const char* english);
 
 // ---- Stops (stops.cpp): on POSIX SIGINT, SIGTERM, SIGHUP and every other signal that would end
 // the process; on Windows Ctrl+C, Ctrl+Break and the console's closing

@@ -21,8 +21,8 @@ bool fits_32bit(std::int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
 // A String in arithmetic, a comparison or a conversion names itself, and the field it was read from.
 [[noreturn]] void string_is_not_a_number(const Value& v) {
     const std::string& text = v.as_text().text;
-    std::string shown = text.substr(0, 40);
-    if (text.size() > 40) shown += "...";
+    std::string shown(first_characters(text, 40));
+    if (shown.size() < text.size()) shown += "...";
     if (v.origin()) raise(TypeMismatch, {Msg::FieldNotANumber, {field_of(v.origin()), name(shown)}});
     raise(TypeMismatch, {Msg::StringNotANumber, {name(shown)}});
 }

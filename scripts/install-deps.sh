@@ -7,7 +7,7 @@
 # opening commands in a fresh Debian root).
 set -euo pipefail
 
-packages=(cmake g++ make locales libfast-float-dev libgtest-dev libbenchmark-dev libgtk-3-dev libx11-dev pkg-config
+packages=(cmake g++ make gettext locales libfast-float-dev libgtest-dev libbenchmark-dev libgtk-3-dev libx11-dev pkg-config
           xvfb xdotool x11-utils x11-xserver-utils dbus-daemon at-spi2-core python3-pyatspi weston
           hyperfine time python3 zenity clang clang-format libclang-rt-dev
           man-db groff-base xfonts-base)

@@ -16,9 +16,11 @@ arch=${1:?x64 or x86} shows=${2:-}
 wine64=/usr/lib/wine/wine64 wine32=/usr/lib/wine/wine
 dlls32=/usr/lib/i386-linux-gnu/wine dlls64=/usr/lib/x86_64-linux-gnu/wine  # each side's DLLs and libraries
 
-[ -x "$wine64" ] || { echo "Windows programs cannot run here: Wine's 64-bit loader ($wine64) is missing (scripts/install-deps.sh windows)" >&2; exit 1; }
 case $arch in
-  x64) echo "env WINEDEBUG=-all WINELOADER=$wine64 $wine64"; exit 0 ;;
+  x64)
+    [ -x "$wine64" ] || { echo "64-bit Windows programs cannot run here: Wine's 64-bit loader ($wine64) is missing (scripts/install-deps.sh windows)" >&2; exit 1; }
+    echo "env WINEDEBUG=-all WINELOADER=$wine64 $wine64"
+    exit 0 ;;
   x86) ;;
   *) echo "wine.sh: no such architecture: $arch (x64, x86)" >&2; exit 2 ;;
 esac
@@ -50,7 +52,7 @@ if [ -e "$dlls32/i386-windows/cmd.exe" ] && [ -d "$dlls64/x86_64-unix" ]; then
   ln -sfn "$dlls64/x86_64-unix" "$pairs/x86_64-unix"
 fi
 wow64="env WINEDEBUG=-all WINELOADER=$wine64 WINEDLLPATH=$pairs $wine64"
-if [ -e "$pairs/i386-windows/cmd.exe" ]; then
+if [ -x "$wine64" ] && [ -e "$pairs/i386-windows/cmd.exe" ]; then
   set +e
   timeout 120 $wow64 "$dlls32/i386-windows/cmd.exe" /c exit 3 </dev/null >/dev/null 2>&1
   status=$?

@@ -145,12 +145,32 @@ TEST(FieldReader, QuotedNumbersAreTheirUnquotedValues) {
     EXPECT_THROW(FieldReader(std::string_view("\"1e400\""), "f").next(), RuntimeError);
 }
 
-// A field that is no number is reported as it stands, but unambiguously: a backslash doubled,
-// a control byte as \xHH.
+// A field that is no number is reported as the user wrote it, UTF-8 that prints included, but
+// unambiguously and on one line: a backslash doubled; a byte that is no UTF-8 (stray, cut short,
+// overlong, a surrogate) or a one-byte control as \xHH; a C1 control, and a character that
+// reorders or hides the text around it, as \uHHHH. Forty characters are shown, not forty bytes.
 TEST(FieldReader, ReportsAFieldUnambiguously) {
+    auto repeat = [](const std::string& text, int times) {
+        std::string all;
+        while (times-- > 0) all += text;
+        return all;
+    };
     struct {
         std::string text, shown;
-    } cases[] = {{"a\\x41", "a\\\\x41"}, {"a\x01", "a\\x01"}, {"\\", "\\\\"}, {"\"q\"", "q"}};
+    } cases[] = {{"a\\x41", "a\\\\x41"},
+                 {"a\x01", "a\\x01"},
+                 {"\\", "\\\\"},
+                 {"\"q\"", "q"},
+                 {"caf\xc3\xa9-\xe6\x97\xa5\xe6\x9c\xac-\xf0\x9f\x93\xb7",
+                  "caf\xc3\xa9-\xe6\x97\xa5\xe6\x9c\xac-\xf0\x9f\x93\xb7"},
+                 {"a\x7f\xc2\x85", "a\\x7f\\u0085"},
+                 {"a\xff\xfe", "a\\xff\\xfe"},
+                 {"\xc0\xaf\xed\xa0\x80\xf4\x90\x80\x80", "\\xc0\\xaf\\xed\\xa0\\x80\\xf4\\x90\\x80\\x80"},
+                 {"x\xe2\x80", "x\\xe2\\x80"},
+                 {"ab\xe2\x80\xae"
+                  "cd\xe2\x81\xa6\xe2\x80\x8b\xe2\x80\xa8\xef\xbb\xbf\xd8\x9c",
+                  "ab\\u202ecd\\u2066\\u200b\\u2028\\ufeff\\u061c"},
+                 {repeat("\xc3\xa9", 41), repeat("\xc3\xa9", 40) + "..."}};
     for (auto& c : cases) {
         FieldReader reader(std::string_view(c.text), "PHOTO.DAT");
         try {

@@ -146,6 +146,87 @@ TEST(Photo, KeepsTheModeOfAnEarlierResult) {
     }
 }
 
+// Reports in the user's language, each run under a locale the test makes: a missing input, with
+// the system's own words in that language too; a field in the language's own script, shown as
+// written; a link that another user could have planted (where the run is root's, who can plant
+// one). C, C.UTF-8 and a language with no catalog read in English, the system's words with them.
+TEST(Photo, ReportsInTheUsersLanguage) {
+    const std::string photo = test::bin("photo");
+    struct {
+        const char* locale;
+        const char* field;
+        std::string missing, not_a_number, planted;  // after "photo: "; * stands for the system's words
+    } rows[] = {
+        {"C", "café", "run-time error 53: File not found: opening PHOTO.DAT: *",
+         "run-time error 13: Type mismatch: field 1 of PHOTO.DAT is \"café\", not a number",
+         "run-time error 70: Permission denied: photo.sol is a link of another user in a directory others can write; "
+         "not followed"},
+        {"C.UTF-8", "café", "run-time error 53: File not found: opening PHOTO.DAT: *",
+         "run-time error 13: Type mismatch: field 1 of PHOTO.DAT is \"café\", not a number", ""},
+        {"nl_NL.UTF-8", "één", "run-time error 53: File not found: opening PHOTO.DAT: *",
+         "run-time error 13: Type mismatch: field 1 of PHOTO.DAT is \"één\", not a number", ""},
+        {"fr_FR.UTF-8", "café", "erreur d'exécution 53 : Fichier introuvable : ouverture de PHOTO.DAT : *",
+         "erreur d'exécution 13 : Incompatibilité de type : champ 1 de PHOTO.DAT vaut \"café\", qui n'est pas un "
+         "nombre",
+         "erreur d'exécution 70 : Permission refusée : photo.sol est un lien d'un autre utilisateur dans un répertoire "
+         "où d'autres peuvent écrire ; non suivi"},
+        {"de_DE.UTF-8", "Größe", "Laufzeitfehler 53: Datei nicht gefunden: beim Öffnen von PHOTO.DAT: *",
+         "Laufzeitfehler 13: Typen unverträglich: Feld 1 von PHOTO.DAT ist \"Größe\", keine Zahl",
+         "Laufzeitfehler 70: Zugriff verweigert: photo.sol ist eine Verknüpfung eines anderen Benutzers in einem für "
+         "andere schreibbaren Verzeichnis; nicht verfolgt"},
+        {"es_ES.UTF-8", "año", "error en tiempo de ejecución 53: Fichero no encontrado: al abrir PHOTO.DAT: *",
+         "error en tiempo de ejecución 13: Tipos incompatibles: campo 1 de PHOTO.DAT es \"año\", que no es un número",
+         "error en tiempo de ejecución 70: Permiso denegado: photo.sol es un enlace de otro usuario en un directorio "
+         "donde otros pueden escribir; no se sigue"},
+        {"it_IT.UTF-8", "perché", "errore di esecuzione 53: File non trovato: apertura di PHOTO.DAT: *",
+         "errore di esecuzione 13: Tipo non corrispondente: campo 1 di PHOTO.DAT è \"perché\", che non è un numero",
+         "errore di esecuzione 70: Permesso negato: photo.sol è un collegamento di un altro utente in una directory "
+         "scrivibile da altri; non seguito"},
+        {"pt_BR.UTF-8", "não", "erro em tempo de execução 53: Arquivo não encontrado: erro ao abrir PHOTO.DAT: *",
+         "erro em tempo de execução 13: Tipos incompatíveis: campo 1 de PHOTO.DAT é “não”, não um número",
+         "erro em tempo de execução 70: Permissão negada: photo.sol é um link simbólico de outro usuário em um "
+         "diretório em que outros usuários podem escrever; não seguido"},
+        {"ru_RU.UTF-8", "пять", "ошибка времени выполнения 53: Файл не найден: не удалось открыть PHOTO.DAT: *",
+         "ошибка времени выполнения 13: Несоответствие типов: поле 1 файла PHOTO.DAT содержит «пять», а не число",
+         "ошибка времени выполнения 70: Отказано в доступе: photo.sol — символьная ссылка другого пользователя в "
+         "каталоге, открытом для записи другим пользователям; переход по ней не выполняется"},
+        {"ja_JP.UTF-8", "五つ", "実行時エラー 53: ファイルが見つからない: PHOTO.DAT を開けない: *",
+         "実行時エラー 13: 型の不一致: PHOTO.DAT のフィールド 1 は「五つ」で、数値ではない",
+         "実行時エラー 70: アクセス拒否: photo.sol "
+         "は別のユーザーのシンボリックリンクで、他のユーザーも書き込めるディレクトリにあるため、たどらない"},
+        {"zh_CN.UTF-8", "五个", "运行时错误 53: 文件未找到: 无法打开 PHOTO.DAT: *",
+         "运行时错误 13: 类型不匹配: PHOTO.DAT 的字段 1 为“五个”，不是数字",
+         "运行时错误 70: 权限被拒绝: photo.sol 是其他用户的符号链接，位于其他用户可写的目录中；不予跟随"},
+    };
+    std::string english_words;  // the system's words for a missing file, in English
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.locale);
+        test::RunOptions options;
+        options.environment = test::locale(row.locale);
+        test::TempDir dir;
+        test::RunResult r = test::run(photo, dir.path(), options);
+        EXPECT_EQ(r.status, 53);
+        EXPECT_TRUE(test::is_line(r.err, "photo: " + row.missing, test::line_end())) << r.err;
+        std::string words = r.err.substr(r.err.rfind(": ") + 2);
+        if (english_words.empty()) english_words = words;
+        bool english = row.missing.rfind("run-time error", 0) == 0;
+        EXPECT_EQ(words == english_words, english) << r.err;
+
+        dir.write("PHOTO.DAT", std::string(row.field) + ",2.54,2.54,1000");
+        r = test::run(photo, dir.path(), options);
+        EXPECT_EQ(r.err, "photo: " + row.not_a_number + test::line_end());
+
+        if (row.planted.empty() || test::windows() || ::geteuid() != 0) continue;
+        ASSERT_EQ(::mkdir((dir / "shared").c_str(), 01777), 0);
+        ::chmod((dir / "shared").c_str(), 01777);
+        ASSERT_EQ(::symlink("../kept.sol", (dir / "shared/photo.sol").c_str()), 0);
+        ASSERT_EQ(::lchown((dir / "shared/photo.sol").c_str(), 65534, 65534), 0);
+        dir.write("shared/PHOTO.DAT", "7,2.54,2.54,1000");
+        r = test::run(photo, dir / "shared", options);
+        EXPECT_EQ(r.err, "photo: " + row.planted + test::line_end());
+    }
+}
+
 // A result name that is a symbolic link: the file it leads to gets the result, replaced whole
 // beside itself; the link stays. A failed run leaves both as they were, and a link that another
 // user could have planted (theirs, in a directory that others than the runner can write: a

@@ -103,7 +103,8 @@ bool opens_as(uid_t uid, const std::string& path);
 
 // The settings that give a program the locale `name` ("fr_FR.UTF-8"): LANG and LC_ALL, and LOCPATH,
 // a folder of the tests' own where the locale is made (by localedef, from the locales package's
-// sources) the first time it is asked for, whatever locales the system has.
+// sources) the first time it is asked for, whatever locales the system has; C and C.UTF-8 are the
+// C library's own.
 std::vector<std::string> locale(const std::string& name);
 
 // The number of lines of text.

@@ -30,15 +30,6 @@ const char* named(const char* variable) {
     return value && *value ? value : nullptr;
 }
 
-// The directory the program itself was started from, as the system tells it (an absolute path);
-// empty where the system does not say (no /proc, as in some chroots and containers).
-std::string program_directory() {
-    char path[PATH_MAX];
-    ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0 || path[0] != '/') return "";
-    return directory_of(std::string(path, static_cast<std::size_t>(n)));
-}
-
 // The module's entry, loaded from the first of its places where it may be; else null, with why.
 // Code is loaded from absolute, installed places only, never from the data folder: beside the
 // program (the build tree) or in the library directory beside it, where the system tells where the
@@ -54,7 +45,7 @@ const DisplayModule* load_module(Message& why) {
         char real[PATH_MAX];
         if (place[0] != '/' || !::realpath((place + "/" + display_module_file).c_str(), real)) continue;
         Message why_not = untrusted_link_on_the_way(place + "/" + display_module_file);
-        if (why_not.empty()) why_not = module_distrusted(real);
+        if (why_not.empty()) why_not = place_distrusted(real);
         if (why_not.empty()) lib = ::dlopen(real, RTLD_NOW | RTLD_LOCAL);
         if (lib) break;
         if (!why_not.empty() && refused.empty()) refused = {Msg::ModuleNotUsed, {name(real), why_not}};

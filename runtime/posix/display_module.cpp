@@ -81,7 +81,6 @@ class Deadline {
 
 void (*lost)(int) = nullptr;
 int status_if_lost = 0;
-bool waiting = false;
 
 [[noreturn]] void display_lost() {
     lost(status_if_lost);
@@ -92,31 +91,39 @@ bool waiting = false;
 // It takes the place of the toolkit's own handler, which says so in its own words and exits 1.
 int on_x_lost(Display*) { display_lost(); }
 
-// The toolkit's messages and warnings are not the program's: they are dropped. The ones it gives
-// just before it ends the process itself, with status 1, are taken for the display going away:
-// losing the compositor while the box or the window waits; losing the X server before this
-// module's handler is set; an X error that no request of its own asked for (a server that is not
-// the one it was, or a hostile one).
-void on_message(const gchar* domain, GLogLevelFlags level, const gchar* message) {
-    if (!domain || std::strcmp(domain, "Gdk") != 0 || !message) return;
-    bool wayland_lost = waiting && (level & G_LOG_LEVEL_MESSAGE) &&
-                        (std::strstr(message, "Wayland") || std::strstr(message, "display"));
-    if (wayland_lost || std::strstr(message, "Fatal IO error") ||
-        std::strstr(message, "received an X Window System error"))
-        display_lost();
+// Where the toolkit stands: starting (in gtk_init), or handling an X error (its own handler,
+// called through this module's).
+bool starting = false;
+bool in_x_error = false;
+int (*toolkit_x_error)(Display*, XErrorEvent*) = nullptr;
+
+int on_x_error(Display* d, XErrorEvent* e) {
+    in_x_error = true;
+    int r = toolkit_x_error ? toolkit_x_error(d, e) : 0;
+    in_x_error = false;
+    return r;
 }
 
-void on_log(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer) {
-    on_message(domain, level, message);
+// The toolkit's messages and warnings are not the program's: they are dropped. The ones it gives
+// just before it ends the process itself, with status 1, are taken for the display going away,
+// by what they are and when they come, never by their words (which the user's language may
+// translate): a message of GDK's, which it gives where it loses the display (the compositor, or
+// the X server before this module's handler is set); a warning of GDK's while it starts, or while
+// it handles an X error that no request of its own asked for (a server that is not the one it
+// was, or a hostile one).
+void on_message(const gchar* domain, GLogLevelFlags level) {
+    if (!domain || std::strcmp(domain, "Gdk") != 0) return;
+    bool warned = level & (G_LOG_LEVEL_WARNING | G_LOG_LEVEL_ERROR);
+    if ((level & G_LOG_LEVEL_MESSAGE) || (warned && (starting || in_x_error))) display_lost();
 }
+
+void on_log(const gchar* domain, GLogLevelFlags level, const gchar*, gpointer) { on_message(domain, level); }
 
 GLogWriterOutput on_structured_log(GLogLevelFlags level, const GLogField* fields, gsize n, gpointer) {
-    const gchar *domain = nullptr, *message = nullptr;
-    for (gsize i = 0; i < n; ++i) {
+    const gchar* domain = nullptr;
+    for (gsize i = 0; i < n; ++i)
         if (std::strcmp(fields[i].key, "GLIB_DOMAIN") == 0) domain = static_cast<const gchar*>(fields[i].value);
-        if (std::strcmp(fields[i].key, "MESSAGE") == 0) message = static_cast<const gchar*>(fields[i].value);
-    }
-    on_message(domain, level, message);
+    on_message(domain, level);
     return G_LOG_WRITER_HANDLED;
 }
 
@@ -208,13 +215,17 @@ int connect_to_display(void (*on_lost)(int)) {
     gtk_disable_setlocale();
     {
         Deadline deadline;
-        if (!gtk_init_check(nullptr, nullptr)) return 0;
+        starting = true;
+        bool started = gtk_init_check(nullptr, nullptr);
+        starting = false;
+        if (!started) return 0;
     }
     GdkDisplay* display = gdk_display_get_default();
     if (GDK_IS_X11_DISPLAY(display)) {
         Display* x = gdk_x11_display_get_xdisplay(display);
         connection = ConnectionNumber(x);
         XSetIOErrorHandler(on_x_lost);
+        toolkit_x_error = XSetErrorHandler(on_x_error);
     } else if (GDK_IS_WAYLAND_DISPLAY(display)) {
         connection = wl_display_get_fd(gdk_wayland_display_get_wl_display(display));
     }
@@ -224,7 +235,6 @@ int connect_to_display(void (*on_lost)(int)) {
 // Whether the display still answers, within the deadline; where it does not, the connection is
 // shut down and the program ends as the display going away ends it.
 void check_display() {
-    waiting = true;
     Deadline deadline;
     gdk_display_sync(gdk_display_get_default());
 }
@@ -261,7 +271,6 @@ int message_box(const char* title, const char* prompt, rt::BoxLook look, int sta
     gtk_dialog_run(GTK_DIALOG(box));
     gtk_widget_destroy(box);
     check_display();  // the box is gone from the screen before the program goes on
-    waiting = false;
     return 1;
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 namespace rt::os {
@@ -35,6 +36,13 @@ std::string directory_of(const std::string& path) {
 }
 
 std::string base_of(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+std::string program_directory() {
+    char path[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0 || path[0] != '/') return "";
+    return directory_of(std::string(path, static_cast<std::size_t>(n)));
+}
 
 void push_front(std::vector<std::string>& todo, const std::string& path) {
     std::vector<std::string> parts;

@@ -24,6 +24,9 @@ int error_for_errno(int err, int otherwise);
 
 std::string directory_of(const std::string& path);
 std::string base_of(const std::string& path);
+// The directory the program itself was started from, as the system tells it (an absolute path);
+// empty where the system does not say (no /proc, as in some chroots and containers).
+std::string program_directory();
 
 // A path's components, in order, ahead of those still to be walked (todo holds the next one last).
 void push_front(std::vector<std::string>& todo, const std::string& path);
@@ -58,9 +61,10 @@ void give_back_standard_error();
 bool others_can_write(const struct stat& st);
 // Whether no one but the runner (and root) could have planted the link or changed it.
 bool link_is_trusted(const struct stat& link, const struct stat& dir);
-// Why the display module at its real path is not to be loaded, or an empty message where it may be.
-Message module_distrusted(const std::string& real);
-// Why a link on the way to path (an absolute one) is not to be followed to the module, or empty.
+// Why the file or folder at its real path (the display module, the translations' folder) is not to
+// be used, or an empty message where it may be.
+Message place_distrusted(const std::string& real);
+// Why a link on the way to path (an absolute one) is not to be followed to it, or empty.
 Message untrusted_link_on_the_way(const std::string& path);
 
 }  // namespace rt::os

@@ -43,12 +43,12 @@ bool link_is_trusted(const struct stat& link, const struct stat& dir) {
     return (dir.st_uid == me || dir.st_uid == 0) && !others_can_write(dir);
 }
 
-// The module may be loaded where it is root's or the runner's and no one else can write it; so is
-// the folder it is in; and so is every folder above, up to /, but that one others can write may be
-// sticky (as /tmp is), as no one can rename or remove what is not theirs there. Anyone else could
-// put code of theirs in its place and have it run as the runner (as OpenSSH holds the files it
-// trusts).
-Message module_distrusted(const std::string& real) {
+// The display module may be loaded, or the translations read, where it is root's or the runner's
+// and no one else can write it; so is the folder it is in; and so is every folder above, up to /,
+// but that one others can write may be sticky (as /tmp is), as no one can rename or remove what is
+// not theirs there. Anyone else could put code of theirs in its place and have it run as the
+// runner, or words of theirs in the program's reports (as OpenSSH holds the files it trusts).
+Message place_distrusted(const std::string& real) {
     uid_t me = ::geteuid();
     struct stat st {};
     auto whose = [&](const std::string& path, bool own_folder) -> Message {
@@ -57,7 +57,8 @@ Message module_distrusted(const std::string& real) {
             return {Msg::WritableByOthers, {name(path)}};
         return {};
     };
-    if (::stat(real.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {Msg::NotRegular, {name(real)}};
+    if (::stat(real.c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
+        return {Msg::NotRegular, {name(real)}};
     Message why = whose(real, true);
     for (std::string dir = real; why.empty() && dir != "/";) {
         bool own_folder = dir == real;

@@ -18,13 +18,14 @@ std::string narrow(std::wstring_view text) {
     return out;
 }
 
-// Language 0 has Windows look for the words in the thread's, the user's and the system's
-// languages, then English. Only where it has no words at all is the number given instead.
+// In the catalog's language where Windows has its words in it; else language 0, which has
+// Windows look in the thread's, the user's and the system's languages, then English. Only where
+// it has no words at all is the number given instead.
 std::string system_text(DWORD err) {
     wchar_t* text = nullptr;
-    DWORD n =
-        ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                         nullptr, err, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    DWORD n = ::FormatMessageW(flags, nullptr, err, words_language(), reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    if (!n) n = ::FormatMessageW(flags, nullptr, err, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     if (!n || !text) {
         if (text) ::LocalFree(text);
         return words({Msg::SystemErrorCode, {numeral(err)}});

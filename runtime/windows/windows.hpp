@@ -21,9 +21,11 @@ namespace rt::os {
 std::wstring wide(std::string_view text);
 std::string narrow(std::wstring_view text);
 
-// The system's own words for an error, on one line, in the user's language; its number where it
-// has none.
+// The system's own words for an error, on one line, in the language of the program's catalog
+// (language.cpp: the user's, or English where the program has no catalog of it); its number
+// where it has none.
 std::string system_text(DWORD err);
+LANGID words_language();
 // The run-time error for a failed open, create or move, by the system's error code.
 int error_for_code(DWORD err, int otherwise);
 // A failure of the system's, with what was being done and the names involved before its words.
