@@ -423,7 +423,9 @@ TEST(ErrorBox, NotFromAConsoleInAnyLanguage) {
     options.args = {"console", test::bin("photo"), "850"};
     test::RunResult r = test::run(test::bin("bystander"), dir.path(), options);
     EXPECT_EQ(r.status, 53) << r.err;
-    EXPECT_EQ(r.out, "photo: run-time error 53: File not found: opening PHOTO.DAT: Arquivo n\xc3\xa3o encontrado\n");
+    EXPECT_EQ(r.out,
+              "photo: erro em tempo de execução 53: Arquivo não encontrado: erro ao abrir PHOTO.DAT: Arquivo não "
+              "encontrado\n");
 }
 
 // From a terminal the line is enough: no box, no wait, even with a display at hand.
