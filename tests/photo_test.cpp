@@ -166,20 +166,20 @@ TEST(Photo, ReportsInTheUsersLanguage) {
         {"nl_NL.UTF-8", "één", "run-time error 53: File not found: opening PHOTO.DAT: *",
          "run-time error 13: Type mismatch: field 1 of PHOTO.DAT is \"één\", not a number", ""},
         {"fr_FR.UTF-8", "café", "erreur d'exécution 53 : Fichier introuvable : ouverture de PHOTO.DAT : *",
-         "erreur d'exécution 13 : Incompatibilité de type : champ 1 de PHOTO.DAT vaut \"café\", qui n'est pas un "
+         "erreur d'exécution 13 : Incompatibilité de type : champ 1 de PHOTO.DAT vaut « café », qui n'est pas un "
          "nombre",
          "erreur d'exécution 70 : Permission refusée : photo.sol est un lien d'un autre utilisateur dans un répertoire "
          "où d'autres peuvent écrire ; non suivi"},
         {"de_DE.UTF-8", "Größe", "Laufzeitfehler 53: Datei nicht gefunden: beim Öffnen von PHOTO.DAT: *",
-         "Laufzeitfehler 13: Typen unverträglich: Feld 1 von PHOTO.DAT ist \"Größe\", keine Zahl",
+         "Laufzeitfehler 13: Typen unverträglich: Feld 1 von PHOTO.DAT ist „Größe“, keine Zahl",
          "Laufzeitfehler 70: Zugriff verweigert: photo.sol ist eine Verknüpfung eines anderen Benutzers in einem für "
          "andere schreibbaren Verzeichnis; nicht verfolgt"},
         {"es_ES.UTF-8", "año", "error en tiempo de ejecución 53: Fichero no encontrado: al abrir PHOTO.DAT: *",
-         "error en tiempo de ejecución 13: Tipos incompatibles: campo 1 de PHOTO.DAT es \"año\", que no es un número",
+         "error en tiempo de ejecución 13: Tipos incompatibles: campo 1 de PHOTO.DAT es «año», que no es un número",
          "error en tiempo de ejecución 70: Permiso denegado: photo.sol es un enlace de otro usuario en un directorio "
          "donde otros pueden escribir; no se sigue"},
         {"it_IT.UTF-8", "perché", "errore di esecuzione 53: File non trovato: apertura di PHOTO.DAT: *",
-         "errore di esecuzione 13: Tipo non corrispondente: campo 1 di PHOTO.DAT è \"perché\", che non è un numero",
+         "errore di esecuzione 13: Tipo non corrispondente: campo 1 di PHOTO.DAT è «perché», che non è un numero",
          "errore di esecuzione 70: Permesso negato: photo.sol è un collegamento di un altro utente in una directory "
          "scrivibile da altri; non seguito"},
         {"pt_BR.UTF-8", "não", "erro em tempo de execução 53: Arquivo não encontrado: erro ao abrir PHOTO.DAT: *",
@@ -190,10 +190,10 @@ TEST(Photo, ReportsInTheUsersLanguage) {
          "ошибка времени выполнения 13: Несоответствие типов: поле 1 файла PHOTO.DAT содержит «пять», а не число",
          "ошибка времени выполнения 70: Отказано в доступе: photo.sol — символьная ссылка другого пользователя в "
          "каталоге, открытом для записи другим пользователям; переход по ней не выполняется"},
-        {"ja_JP.UTF-8", "五つ", "実行時エラー 53: ファイルが見つからない: PHOTO.DAT を開けない: *",
-         "実行時エラー 13: 型の不一致: PHOTO.DAT のフィールド 1 は「五つ」で、数値ではない",
+        {"ja_JP.UTF-8", "五つ", "実行時エラー 53: ファイルが見つかりません: PHOTO.DAT を開けません: *",
+         "実行時エラー 13: 型の不一致: PHOTO.DAT のフィールド 1 は「五つ」で、数値ではありません",
          "実行時エラー 70: アクセス拒否: photo.sol "
-         "は別のユーザーのシンボリックリンクで、他のユーザーも書き込めるディレクトリにあるため、たどらない"},
+         "は別のユーザーのシンボリックリンクで、他のユーザーも書き込めるディレクトリにあるため、たどりません"},
         {"zh_CN.UTF-8", "五个", "运行时错误 53: 文件未找到: 无法打开 PHOTO.DAT: *",
          "运行时错误 13: 类型不匹配: PHOTO.DAT 的字段 1 为“五个”，不是数字",
          "运行时错误 70: 权限被拒绝: photo.sol 是其他用户的符号链接，位于其他用户可写的目录中；不予跟随"},
