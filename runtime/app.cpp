@@ -57,6 +57,11 @@ void on_display_lost(int status) {
     os::exit_now(status != 0 ? status : ending_status);
 }
 
+// Something the user asked for and will miss while the display is open: one line says so.
+void on_display_notice(DisplayNotice what, const char* detail) {
+    if (what == DisplayNotice::AccessibilityBusSilent) say({Msg::AccessibilityBusSilent, {name(detail)}});
+}
+
 }  // namespace
 
 const DisplayModule* display(Message* why) {
@@ -65,7 +70,7 @@ const DisplayModule* display(Message* why) {
     static Message reason;
     if (!probed) {
         probed = true;
-        module = os::open_display(reason, on_display_lost);
+        module = os::open_display(reason, on_display_lost, on_display_notice);
     }
     if (why) *why = reason;
     return module;

@@ -9,6 +9,9 @@ namespace rt {
 // How a box looks: an information message (computer's "OK"), or a run-time error's report.
 enum class BoxLook : int { information, error };
 
+// What the module has the runtime say, where something the user asked for is missing.
+enum class DisplayNotice : int { AccessibilityBusSilent };
+
 // The module's entry points (plain C, as they cross a dlopen boundary).
 struct DisplayModule {
     // Connects to the display (Wayland's, or an X server; on Windows, loads the window system),
@@ -17,8 +20,8 @@ struct DisplayModule {
     // called, where status is the box's status_if_lost (0 for the window); it does not return.
     // On POSIX standard error is /dev/null from before this call for as long as the display is
     // open (the runtime keeps the program's own): what the window system says there, in its
-    // words or a server's, is never seen.
-    int (*connect)(void (*lost)(int status));
+    // words or a server's, is never seen. notice(what, detail) has the runtime say what is missing.
+    int (*connect)(void (*lost)(int status), void (*notice)(DisplayNotice what, const char* detail));
     // A modal box: title, prompt, one "OK" button, the icon of its look; returns once dismissed, 0
     // if it could not be shown at all. status_if_lost is the status should the display go away
     // meanwhile (for the report of a run-time error, the error's number).

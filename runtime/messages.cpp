@@ -118,6 +118,13 @@ const char* english(Msg id) {
                 "{name} leads to {path}, which is a link of another user in a directory others can write; not "
                 "followed");
         case Msg::TooManyLinks: return N_("{file} leads through more than {count} links");
+        // TRANSLATORS: {owner} is a user's name, or "user 1001" (the next message)
+        case Msg::StrangersInput: return N_("{file} belongs to {owner}, in a directory others can write; not read");
+        case Msg::UserNumber: return N_("user {uid}");
+        case Msg::AppendOnlyDirectory:
+            return N_(
+                "{file} cannot be replaced: its directory lets no file in it be renamed or removed (it is "
+                "append-only or immutable)");
         case Msg::TemporaryPathTooLong: return N_("the path of the temporary for {file} would be too long");
         case Msg::FileNumberOutside: return N_("file number {number} is outside 1 to {last}");
         case Msg::FileNumberOpen: return N_("file number {number} is already open");
@@ -155,6 +162,10 @@ const char* english(Msg id) {
         case Msg::TableTooLarge: return N_("the table {table} of {count} entries does not fit in memory");
         case Msg::TableBlockTooLarge: return N_("the table {table} does not fit in memory");
 
+        case Msg::AccessibilityBusSilent:
+            return N_(
+                "the accessibility bus at {address} does not answer; screen readers will not read the box or "
+                "the window");
         // TRANSLATORS: why nothing can be shown; followed by "; the box is not shown" or the like
         case Msg::NoDisplayWanted: return N_("no display (neither WAYLAND_DISPLAY nor DISPLAY is set)");
         case Msg::NoWindowLibraries: return N_("this build has no window libraries (GTK and X11)");

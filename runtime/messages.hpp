@@ -97,6 +97,9 @@ enum class Msg : unsigned short {
     LeadsToStrangersLink,
     TooManyLinks,
     TemporaryPathTooLong,
+    StrangersInput,
+    UserNumber,
+    AppendOnlyDirectory,
     FileNumberOutside,
     FileNumberOpen,
     FileNumberNotForReading,
@@ -134,6 +137,7 @@ enum class Msg : unsigned short {
     TableBlockTooLarge,
 
     // The display: why nothing can be shown, and what then.
+    AccessibilityBusSilent,
     NoDisplayWanted,
     NoWindowLibraries,
     ModuleNotUsed,

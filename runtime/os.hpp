@@ -25,7 +25,8 @@
 
 namespace rt {
 struct DisplayModule;
-}
+enum class DisplayNotice : int;
+}  // namespace rt
 
 namespace rt::os {
 
@@ -136,7 +137,9 @@ void remove_now(const TempPath& temp) noexcept;
 // Whether the user asked for the window and the box to be shown (on Linux, a display is named).
 bool display_wanted();
 // The window and the box, opened by their module's own open, or null where nothing can be shown,
-// with why; lost(status) ends the program should the display go away while something is shown.
-const DisplayModule* open_display(Message& why, void (*lost)(int status));
+// with why; lost(status) ends the program should the display go away while something is shown,
+// and notice says what the user asked for and will miss (a silent accessibility bus).
+const DisplayModule* open_display(Message& why, void (*lost)(int status),
+                                  void (*notice)(DisplayNotice what, const char* detail));
 
 }  // namespace rt::os

@@ -35,7 +35,10 @@ enum class Setup {
     ResultSyncFails,
     DirectorySyncFails,
     ResultHeldOpen,
-    TemporaryReadResultHeldOpen
+    TemporaryReadResultHeldOpen,
+    StrangersInput,           // the input, in a folder others can write, is another user's
+    StrangersInputBesideOwn,  // and the runner's own is there, in another case
+    AppendOnlyDirectory       // the folder lets no file in it be renamed or removed
 };
 
 struct Hostile {
@@ -81,12 +84,19 @@ bool windows_only(Setup setup) { return setup == Setup::ResultHeldOpen || setup 
 
 // What only POSIX has: a file size limit, signals, permission bits for another user, a preloaded
 // library, two names that differ only in case.
+bool planted(Setup setup);
 bool posix_only(Setup setup) {
     return setup == Setup::ReadOnlyDirectory || setup == Setup::SizeLimit || setup == Setup::Terminate ||
            setup == Setup::Quit || setup == Setup::IgnoredThenTerminate || setup == Setup::ResultIsFifo ||
            setup == Setup::ResultSyncFails || setup == Setup::DirectorySyncFails ||
            setup == Setup::InputInTwoOtherCases || setup == Setup::InputIsFifoInOtherCase ||
-           setup == Setup::DanglingInputThenOtherCase || setup == Setup::FewDescriptors;
+           setup == Setup::DanglingInputThenOtherCase || setup == Setup::FewDescriptors || planted(setup);
+}
+
+// What takes root to set up here: another user's files, a folder's attributes.
+bool planted(Setup setup) {
+    return setup == Setup::StrangersInput || setup == Setup::StrangersInputBesideOwn ||
+           setup == Setup::AppendOnlyDirectory;
 }
 
 void check(const Program& p, const Hostile& c) {
@@ -97,6 +107,7 @@ void check(const Program& p, const Hostile& c) {
     // of its own for a fault that ends the program.
     if (c.setup == Setup::FewDescriptors && (test::sanitized || std::getenv("TRIO_TEST_WRAPPER"))) return;
     if (c.signal == SIGABRT && std::getenv("TRIO_TEST_WRAPPER")) return;
+    if (planted(c.setup) && ::geteuid() != 0) return;
     SCOPED_TRACE(std::string(p.name) + ": " + c.name);
     test::TempDir dir;
     if (c.setup == Setup::InputIsDirectory || c.setup == Setup::InputIsDirectoryInOtherCase) {
@@ -110,6 +121,12 @@ void check(const Program& p, const Hostile& c) {
     } else if (c.setup == Setup::DanglingInputThenOtherCase) {
         ASSERT_EQ(::symlink("gone", (dir / p.input).c_str()), 0);
         dir.write(other_case(p.input), c.input);
+    } else if (c.setup == Setup::StrangersInput || c.setup == Setup::StrangersInputBesideOwn) {
+        // Shared as /tmp is; the stranger's input is a valid one to every program, the runner's own not.
+        ::chmod(dir.path().c_str(), 01777);
+        dir.write(p.input, "1,1,1,1,1");
+        ASSERT_EQ(::chown((dir / p.input).c_str(), 65534, 65534), 0);
+        if (c.setup == Setup::StrangersInputBesideOwn) dir.write(other_case(p.input), c.input);
     } else if (c.setup != Setup::NoInput) {
         std::string content;
         for (int i = 0; i < c.repeat; ++i) content += c.input;
@@ -123,6 +140,9 @@ void check(const Program& p, const Hostile& c) {
         dir.write(p.result, earlier);
     }
     auto before = dir.entries();
+    if (c.setup == Setup::AppendOnlyDirectory &&
+        std::system(("chattr +a '" + dir.path() + "' 2>/dev/null").c_str()) != 0)
+        return;  // a file system without such folders (tmpfs)
 
     test::RunOptions options;
     if (c.setup == Setup::ReadOnlyDirectory || c.setup == Setup::ReadOnlyResult) {
@@ -180,6 +200,8 @@ void check(const Program& p, const Hostile& c) {
                        std::vector<std::string>{"snatch", ".", "." + std::string(p.result) + ".tmp", "rwd", "3000"});
     test::RunResult r = test::run(program, dir.path(), options);
     ::chmod(dir.path().c_str(), 0755);
+    if (c.setup == Setup::AppendOnlyDirectory && std::system(("chattr -a '" + dir.path() + "'").c_str()) != 0)
+        ADD_FAILURE() << "chattr -a";
     if (reader) {  // the temporary goes once its reader lets go
         EXPECT_EQ(reader->finish().out, "opened\n");
     }
@@ -231,6 +253,18 @@ std::vector<Hostile> common_cases(const std::string& input_name, const std::stri
         {"missing input", "", 53,
          "File not found: opening " + input_name + ": " + (test::windows() ? "*" : "No such file or directory"),
          Setup::NoInput},
+        // In a folder others can write, a stranger's input is not read, nor can it hide the runner's own.
+        {"a stranger's input in a shared folder", "", 70,
+         "Permission denied: " + input_name + " belongs to nobody, in a directory others can write; not read",
+         Setup::StrangersInput},
+        {"a stranger's input beside the runner's own in another case", "seven" + rest, 13,
+         "Type mismatch: field 1 of " + other_case(input_name) + " is \"seven\", not a number",
+         Setup::StrangersInputBesideOwn},
+        {"a folder that lets nothing in it be renamed or removed", valid, 70,
+         "Permission denied: " + result_name +
+             " cannot be replaced: its directory lets no file in it be renamed or removed (it is append-only or "
+             "immutable)",
+         Setup::AppendOnlyDirectory},
         {"input name is a directory", "", 75, "Path/File access error: " + input_name + " is a directory",
          Setup::InputIsDirectory},
         {"input missing, two in other cases", valid, 53,

@@ -125,7 +125,11 @@ RunResult run_once(const std::string& program, const std::string& dir, const Run
         }
         for (const std::string& setting : options.environment) {
             std::size_t eq = setting.find('=');
-            setenv(setting.substr(0, eq).c_str(), setting.substr(eq + 1).c_str(), 1);
+            if (eq == std::string::npos) {
+                unsetenv(setting.c_str());
+            } else {
+                setenv(setting.substr(0, eq).c_str(), setting.substr(eq + 1).c_str(), 1);
+            }
         }
         // Whatever this process was given: a program must ignore these itself, or be ended by them.
         for (int sig : {SIGPIPE, SIGXFSZ}) signal(sig, SIG_DFL);

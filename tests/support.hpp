@@ -74,7 +74,7 @@ struct RunOptions {
     bool no_unnamed_files = false;
     std::optional<long> open_files_limit;  // RLIMIT_NOFILE
     std::vector<std::string> args;
-    std::vector<std::string> environment;  // NAME=value, set for the program
+    std::vector<std::string> environment;  // NAME=value, set for the program; NAME alone, unset
 };
 
 struct RunResult {

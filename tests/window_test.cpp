@@ -44,7 +44,7 @@ class Running {
         options.display = display;
         options.args = std::move(args);
         options.environment = std::move(environment);
-        options.timeout_ms = test::windows() ? 45000 : 15000;  // Wine's first window on a display is slow
+        options.timeout_ms = 45000;  // Wine's first window on a display is slow, and so is a slow link
         result_ = std::async(std::launch::async, [=, path = dir.path()] { return test::run(program, path, options); });
     }
     // Waits for the program to end; status -2 if it does not within the time given.
@@ -207,38 +207,119 @@ bool opens_alone(const test::TempDir& dir, const std::string& result) {
     return test::run(test::bin("bystander"), dir.path(), options).out == "0\n";
 }
 
+// A listening socket that never answers, as a bus that hangs.
+struct SilentSocket {
+    explicit SilentSocket(const std::string& path) : fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_un a{};
+        a.sun_family = AF_UNIX;
+        path.copy(a.sun_path, sizeof a.sun_path - 1);
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 8) != 0) fd = -1;
+    }
+    ~SilentSocket() {
+        if (fd >= 0) ::close(fd);
+    }
+    int fd;
+};
+
+// The programs still running with `mark` in their environment: what a run started and left.
+std::vector<std::string> left_running(const std::string& mark) {
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::string environment = test::TempDir::read_file(entry.path().string() + "/environ");
+        if (environment.find(mark) != std::string::npos)
+            left.push_back(test::TempDir::read_file(entry.path().string() + "/comm"));
+    }
+    return left;
+}
+
 // Dismissed by a key, or read and pressed as a screen reader's user does: an alert titled with the
-// program's name, its text "OK", its one button "OK", which has the focus.
+// program's name, its text "OK", its one button "OK", which has the focus. The box is shown
+// whatever surrounds the program: a server whose only client it is (which starts afresh as its
+// last client leaves); a slow link (each answer is awaited, not the whole start); a session bus or
+// an accessibility bus that never answers (done without, and said where it was asked for); no
+// session bus (none is started, nothing outlives the run); a server whose settings name a module
+// (which is not loaded: no code comes from the display).
 TEST(Box, ComputerWaitsForOkWithItsResultComplete) {
-    for (bool accessible : {false, true}) {
-        if (accessible && test::windows()) continue;
-        SCOPED_TRACE(accessible ? "pressed through the accessibility bus" : "Return");
-        if (accessible) {
-            ASSERT_TRUE(bus->ready()) << "the accessibility registry did not start";
-        }
+    enum class Around { nothing, screen_reader, lone_client, slow_link, silent_bus, silent_reader_bus, no_bus, module };
+    struct {
+        const char* name;
+        Around around;
+    } rows[] = {{"Return", Around::nothing},
+                {"pressed through the accessibility bus", Around::screen_reader},
+                {"the server's only client", Around::lone_client},
+                {"a link of 100 ms round trip", Around::slow_link},
+                {"a session bus that never answers", Around::silent_bus},
+                {"an accessibility bus asked for that never answers", Around::silent_reader_bus},
+                {"no session bus", Around::no_bus},
+                {"a server's settings naming a module", Around::module}};
+    for (const auto& row : rows) {
+        if (row.around == Around::screen_reader ? test::windows() : test::windows() && row.around != Around::nothing)
+            continue;
+        SCOPED_TRACE(row.name);
         test::TempDir dir;
         dir.write("computer.dat", "12,18,2");
-        Running computer(test::bin("computer"), dir, {}, x->display(),
-                         accessible ? bus->environment() : std::vector<std::string>{});
-        unsigned long w = x->wait_for_window("^computer$");
-        ASSERT_NE(w, 0u) << x->display();
+        const test::XServer* server = x;
+        std::unique_ptr<test::XServer> own;
+        std::unique_ptr<test::Meddler> link;
+        std::unique_ptr<test::SettingsOwner> settings;
+        std::string display = x->display(), says;
+        std::vector<std::string> environment{"DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS", "NO_AT_BRIDGE"};
+        SilentSocket silent(dir / "bus");
+        const std::string mark = "TRIO_TEST_RUN=" + dir.path();
+        if (row.around == Around::screen_reader) {
+            ASSERT_TRUE(bus->ready()) << "the accessibility registry did not start";
+            environment = bus->environment();
+        } else if (row.around == Around::lone_client || row.around == Around::no_bus ||
+                   row.around == Around::silent_bus) {
+            // A server of its own: the tests' names the accessibility bus of theirs on its root window.
+            own = std::make_unique<test::XServer>(false, row.around == Around::lone_client);
+            server = own.get();
+            display = own->display();
+        } else if (row.around == Around::slow_link) {
+            link = std::make_unique<test::Meddler>(*x, 100);
+            display = link->display();
+        }
+        if (row.around == Around::silent_bus || row.around == Around::silent_reader_bus) {
+            ASSERT_GE(silent.fd, 0);
+            bool reader = row.around == Around::silent_reader_bus;
+            environment.push_back(std::string(reader ? "AT_SPI_BUS_ADDRESS" : "DBUS_SESSION_BUS_ADDRESS") +
+                                  "=unix:path=" + (dir / "bus"));
+            if (reader)
+                says = "computer: the accessibility bus at unix:path=" + (dir / "bus") +
+                       " does not answer; screen readers will not read the box or the window\n";
+        }
+        if (row.around == Around::no_bus) {
+            environment = {"DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS", "XDG_RUNTIME_DIR", mark};
+        } else if (row.around == Around::module) {
+            settings = std::make_unique<test::SettingsOwner>(*x, TRIO_PLANTED_MODULE);
+            ASSERT_TRUE(settings->owns());
+            environment.push_back("TRIO_PLANTED_MARK=" + (dir / "planted-module-ran"));
+        }
+        Running computer(test::bin("computer"), dir, {}, display, environment);
+        unsigned long w = server->wait_for_window("^computer$", row.around == Around::slow_link ? 30000 : 10000);
+        if (w == 0) {
+            ADD_FAILURE() << "no box on " << display;
+            continue;
+        }
         EXPECT_EQ(dir.read("computer.sol"), test::lines("2\n3\n4\n6\n12\n"));
-        EXPECT_EQ(dir.entries(), (std::vector<std::string>{"computer.dat", "computer.sol"}));
         EXPECT_TRUE(opens_alone(dir, "computer.sol"));
-        if (accessible) {
+        if (row.around == Around::screen_reader) {
             std::string tree = bus->read("computer", true);
             EXPECT_TRUE(has(tree, "1 alert|Information||")) << tree;  // the toolkit names an alert by its look
             EXPECT_TRUE(has(tree, "label|OK|OK|")) << tree;
             EXPECT_TRUE(has(tree, "push button|OK||focused")) << tree;
             EXPECT_TRUE(has(tree, "pressed")) << tree;
         } else {
-            x->shell("xdotool windowfocus --sync " + std::to_string(w) + " key Return");
+            server->shell("xdotool windowfocus --sync " + std::to_string(w) + " key Return");
         }
-        test::RunResult r = computer.finish();
+        test::RunResult r = computer.finish(row.around == Around::slow_link ? 30000 : 5000);
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, "");
-        EXPECT_EQ(dir.read("computer.sol"), test::lines("2\n3\n4\n6\n12\n"));
+        EXPECT_EQ(r.err, says);
+        EXPECT_EQ(dir.entries(), (std::vector<std::string>{"bus", "computer.dat", "computer.sol"}));
+        if (row.around == Around::no_bus) {
+            EXPECT_EQ(left_running(mark), std::vector<std::string>{});
+        }
     }
 }
 

@@ -1,9 +1,13 @@
 # A go-between in front of an X server that, each time a line comes on its standard input, sends
 # each client an X error with a made-up sequence number, between two whole packets of the server's:
 # the test says when (once the box it waits for is drawn, the client idle), however slow the client
-# was to get there. Usage: x_meddler.py <the server's display number>; it takes the first free
-# display from 600 on, writes its number, and serves until killed.
-import socket, struct, sys, threading
+# was to get there. Given a round trip in milliseconds, it holds everything back half of that each
+# way, as a link across an ocean would. Usage: x_meddler.py <the server's display number>
+# [round trip ms]; it takes the first free display from 600 on, writes its number, and serves
+# until killed.
+import queue, socket, struct, sys, threading, time
+
+half_trip = (int(sys.argv[2]) if len(sys.argv) > 2 else 0) / 2000
 
 listener = socket.socket(socket.AF_UNIX)
 for number in range(600, 700):
@@ -39,20 +43,44 @@ def packets(sock):
 clients = []  # each connection's socket to its client, with the lock for whole packets
 
 
+def later(send):
+    """send, called half a trip after each call of the function returned, in order."""
+    if not half_trip:
+        return send
+    pending = queue.Queue()
+
+    def deliver():
+        while True:
+            due, data = pending.get()
+            time.sleep(max(0, due - time.monotonic()))
+            send(data)
+
+    threading.Thread(target=deliver, daemon=True).start()
+    return lambda data: pending.put((time.monotonic() + half_trip, data))
+
+
 def serve(client):
     xserver = socket.socket(socket.AF_UNIX)
     xserver.connect("\0/tmp/.X11-unix/X" + sys.argv[1])
     lock = threading.Lock()
     clients.append((client, lock))
 
+    def to_client(packet):
+        with lock:
+            try:
+                client.sendall(packet)
+            except OSError:
+                pass  # a connection that is gone
+
     def upstream():
+        to_server = later(xserver.sendall)
         while data := client.recv(65536):
-            xserver.sendall(data)
+            to_server(data)
 
     threading.Thread(target=upstream, daemon=True).start()
+    downstream = later(to_client)
     for p in packets(xserver):
-        with lock:
-            client.sendall(p)
+        downstream(p)
 
 
 def meddle():

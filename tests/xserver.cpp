@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,7 +45,7 @@ bool display_number_free(int n) {
 
 }  // namespace
 
-XServer::XServer(bool refusing) {
+XServer::XServer(bool refusing, bool resetting) {
     if (refusing) {  // one MIT-MAGIC-COOKIE-1 for any address and display (FamilyWild), made up here
         char name[] = "/tmp/trio-cookies-XXXXXX";
         int fd = ::mkstemp(name);
@@ -59,12 +60,12 @@ XServer::XServer(bool refusing) {
     // From a number of its own on, so that tests run side by side seldom try the same; a number
     // another server takes meanwhile fails that server's start, and the next is tried.
     for (int n = 200 + ::getpid() % 500, tries = 0; display_.empty() && tries < 100; ++n, ++tries) {
-        if (display_number_free(n)) start(n);
+        if (display_number_free(n)) start(n, resetting);
     }
 }
 
 // Starts Xvfb on display n; display_ is set once it is ready.
-void XServer::start(int n) {
+void XServer::start(int n, bool resetting) {
     int fds[2];
     if (pipe(fds) != 0) return;
     pid_t pid = fork();
@@ -74,8 +75,9 @@ void XServer::start(int n) {
         int null = ::open("/dev/null", O_RDWR);
         dup2(null, 0), dup2(null, 1), dup2(null, 2);
         std::string display = ":" + std::to_string(n), fd = std::to_string(fds[1]);
-        std::vector<const char*> argv = {"Xvfb", display.c_str(), "-displayfd", fd.c_str(),  "-screen",
-                                         "0",    "1024x768x24",   "-noreset",   "-nolisten", "tcp"};
+        std::vector<const char*> argv = {"Xvfb", display.c_str(), "-displayfd", fd.c_str(), "-screen",
+                                         "0",    "1024x768x24",   "-nolisten",  "tcp"};
+        if (!resetting) argv.push_back("-noreset");
         if (!cookies_.empty()) argv.insert(argv.end(), {"-auth", cookies_.c_str()});
         argv.push_back(nullptr);
         execvp("Xvfb", const_cast<char* const*>(argv.data()));
@@ -201,14 +203,15 @@ int start(const std::vector<std::string>& argv, const std::vector<std::string>& 
 
 }  // namespace
 
-Meddler::Meddler(const XServer& to) {
+Meddler::Meddler(const XServer& to, int round_trip_ms) {
     int fds[2], told[2];
     if (pipe(fds) != 0) return;
     if (pipe2(told, O_CLOEXEC) != 0) {
         ::close(fds[0]), ::close(fds[1]);
         return;
     }
-    pid_ = start({"/usr/bin/python3", TRIO_X_MEDDLER, to.display().substr(1)}, {}, fds[1], told[0]);
+    pid_ = start({"/usr/bin/python3", TRIO_X_MEDDLER, to.display().substr(1), std::to_string(round_trip_ms)}, {},
+                 fds[1], told[0]);
     ::close(fds[1]);
     ::close(told[0]);
     tell_ = told[1];
@@ -226,6 +229,38 @@ Meddler::~Meddler() {
 void Meddler::meddle() const {
     if (tell_ >= 0 && ::write(tell_, "\n", 1) != 1) {
     }
+}
+
+SettingsOwner::SettingsOwner(const XServer& on, const std::string& modules) {
+    display_ = XOpenDisplay(on.display().c_str());
+    if (!display_) return;
+    Window owner = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 1, 1, 0, 0, 0);
+    Atom selection = XInternAtom(display_, "_XSETTINGS_S0", False);
+    Atom settings = XInternAtom(display_, "_XSETTINGS_SETTINGS", False);
+    // The settings as the XSETTINGS format has them: byte order, serial, count; then each
+    // setting's type (1: a string), name, last change and value, each padded to 4 bytes.
+    std::string data;
+    auto card32 = [&](std::uint32_t v) { data.append(reinterpret_cast<const char*>(&v), 4); };
+    auto padded = [&](const std::string& s) { data += s + std::string((4 - s.size() % 4) % 4, '\0'); };
+    const std::string name = "Gtk/Modules";
+    data += std::string{static_cast<char>(LSBFirst), 0, 0, 0};
+    card32(0);
+    card32(1);
+    auto length = static_cast<std::uint16_t>(name.size());
+    data += std::string{1, 0} + std::string(reinterpret_cast<const char*>(&length), 2);
+    padded(name);
+    card32(0);
+    card32(static_cast<std::uint32_t>(modules.size()));
+    padded(modules);
+    XChangeProperty(display_, owner, settings, settings, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(data.data()), static_cast<int>(data.size()));
+    XSetSelectionOwner(display_, selection, owner, CurrentTime);
+    XSync(display_, False);
+    owns_ = XGetSelectionOwner(display_, selection) == owner;
+}
+
+SettingsOwner::~SettingsOwner() {
+    if (display_) XCloseDisplay(display_);
 }
 
 AccessibilityBus::AccessibilityBus(const XServer& on) : x_(on) {

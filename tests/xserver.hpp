@@ -4,14 +4,17 @@
 #include <string>
 #include <vector>
 
+struct _XDisplay;
+
 namespace test {
 
 class XServer {
   public:
     // Starts Xvfb with a 24-bit screen on a display number no other server on the machine has;
     // display() is empty if it cannot. A refusing one takes only clients that show a cookie of its
-    // own, which no one has.
-    explicit XServer(bool refusing = false);
+    // own, which no one has; a resetting one starts afresh each time its last client leaves, as a
+    // server started for one program does (xvfb-run, a kiosk's xinit).
+    explicit XServer(bool refusing = false, bool resetting = false);
     ~XServer();
     XServer(const XServer&) = delete;
     XServer& operator=(const XServer&) = delete;
@@ -31,7 +34,7 @@ class XServer {
     std::vector<unsigned long> pixels(unsigned long window, int x, int y, int w, int h, int timeout_ms = 5000) const;
 
   private:
-    void start(int number);
+    void start(int number, bool resetting);
     int pid_ = -1;
     int number_pipe_ = -1;
     std::string display_;
@@ -43,7 +46,8 @@ class XServer {
 // start.
 class Meddler {
   public:
-    explicit Meddler(const XServer& to);
+    // With a round trip, it holds everything back half of it each way, as a slow link does.
+    explicit Meddler(const XServer& to, int round_trip_ms = 0);
     ~Meddler();
     Meddler(const Meddler&) = delete;
     Meddler& operator=(const Meddler&) = delete;
@@ -54,6 +58,22 @@ class Meddler {
   private:
     int pid_ = -1, tell_ = -1;
     std::string display_;
+};
+
+// A client that takes the X server's settings (XSETTINGS), as a desktop's settings daemon does, and
+// publishes a list of toolkit modules: what any client of a shared server can do. owns() is false
+// if it cannot.
+class SettingsOwner {
+  public:
+    SettingsOwner(const XServer& on, const std::string& modules);
+    ~SettingsOwner();
+    SettingsOwner(const SettingsOwner&) = delete;
+    SettingsOwner& operator=(const SettingsOwner&) = delete;
+    bool owns() const { return owns_; }
+
+  private:
+    ::_XDisplay* display_ = nullptr;
+    bool owns_ = false;
 };
 
 // A session bus with the accessibility bus and its registry on it (at-spi2-core), for reading the

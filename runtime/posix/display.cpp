@@ -61,7 +61,7 @@ const DisplayModule* load_module(Message& why) {
 bool display_wanted() { return named("WAYLAND_DISPLAY") || named("DISPLAY"); }
 
 // A Wayland desktop's display, or an X server's: the one asked for, or both, by name.
-const DisplayModule* open_display(Message& why, void (*lost)(int)) {
+const DisplayModule* open_display(Message& why, void (*lost)(int), void (*notice)(DisplayNotice, const char*)) {
     const char* wayland = named("WAYLAND_DISPLAY");
     const char* x = named("DISPLAY");
     if (!wayland && !x) {
@@ -79,7 +79,7 @@ const DisplayModule* open_display(Message& why, void (*lost)(int)) {
         why = Msg::NoNullDevice;
         return nullptr;
     }
-    if (!module->connect(lost)) {
+    if (!module->connect(lost, notice)) {
         give_back_standard_error();
         why = wayland && x ? Message(Msg::DisplaysNotOpened, {name(wayland), name(x)})
                            : Message(Msg::DisplayNotOpened, {name(wayland ? wayland : x)});

@@ -1,14 +1,13 @@
 // The window and the message box, with GTK 3, which desktops' screen readers read and which follows
 // the desktop's scale; on X11, or natively on Wayland. Built as a module that the runtime loads only
 // when a display is wanted; the toolkit's and the X library's headers stay in this file alone.
+#include "display_module.hpp"
+
 #include <X11/Xlib.h>
 #include <fcntl.h>
 #include <gdk/gdkwayland.h>
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <wayland-client.h>
 
@@ -20,101 +19,28 @@
 
 namespace {
 
-// How long the display may take to answer at the start of a connection, a box or a window.
-constexpr unsigned answer_seconds = 5;
-
-// The connection to the display once open; before that, the sockets the process had already
-// (a standard stream may be one), which are not the connection being made.
-int connection = -1;
-constexpr int max_fds = 1024;
-bool socket_before[max_fds];
-
-bool is_socket(int fd) {
-    struct stat st;
-    return ::fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode);
-}
-
-struct sigaction before_deadline {};
-
-// Past the deadline, the connection to the display is shut down, so that the call waiting on it
-// returns with the connection broken. A SIGALRM someone sent (kill, not the timer) is not the
-// deadline: it goes to what the program had for it (a stop).
-extern "C" void on_deadline(int sig, siginfo_t* info, void* context) {
-    if (info && info->si_code != SI_KERNEL) {
-        if (before_deadline.sa_flags & SA_SIGINFO) {
-            before_deadline.sa_sigaction(sig, info, context);
-        } else if (before_deadline.sa_handler == SIG_DFL) {
-            ::sigaction(SIGALRM, &before_deadline, nullptr);
-            ::raise(SIGALRM);  // taken as it would have been once this returns
-        } else if (before_deadline.sa_handler != SIG_IGN) {
-            before_deadline.sa_handler(sig);
-        }
-        return;
-    }
-    if (connection >= 0) {
-        ::shutdown(connection, SHUT_RDWR);
-        return;
-    }
-    for (int fd = 0; fd < max_fds; ++fd)
-        if (!socket_before[fd] && is_socket(fd)) ::shutdown(fd, SHUT_RDWR);
-}
-
-// A display that takes the connection and never answers (a stopped server) must not hold the
-// program for ever: what is asked of it within this scope is given answer_seconds.
-class Deadline {
-  public:
-    Deadline() {
-        struct sigaction act {};
-        act.sa_sigaction = on_deadline;
-        act.sa_flags = SA_SIGINFO;
-        sigemptyset(&act.sa_mask);
-        ::sigaction(SIGALRM, &act, &before_deadline);
-        ::alarm(answer_seconds);
-    }
-    ~Deadline() {
-        ::alarm(0);
-        ::sigaction(SIGALRM, &before_deadline, nullptr);
-    }
-    Deadline(const Deadline&) = delete;
-    Deadline& operator=(const Deadline&) = delete;
-};
-
-void (*lost)(int) = nullptr;
+void (*runtime_lost)(int) = nullptr;
 int status_if_lost = 0;
 
-[[noreturn]] void display_lost() {
-    lost(status_if_lost);
+}  // namespace
+
+void display::lost() {
+    runtime_lost(status_if_lost);
     _exit(status_if_lost);
 }
 
-// The X library ends the process once this returns; the runtime's lost() never returns into it.
-// It takes the place of the toolkit's own handler, which says so in its own words and exits 1.
-int on_x_lost(Display*) { display_lost(); }
-
-// Where the toolkit stands: starting (in gtk_init), or handling an X error (its own handler,
-// called through this module's).
-bool starting = false;
-bool in_x_error = false;
-int (*toolkit_x_error)(Display*, XErrorEvent*) = nullptr;
-
-int on_x_error(Display* d, XErrorEvent* e) {
-    in_x_error = true;
-    int r = toolkit_x_error ? toolkit_x_error(d, e) : 0;
-    in_x_error = false;
-    return r;
-}
+namespace {
 
 // The toolkit's messages and warnings are not the program's: they are dropped. The ones it gives
 // just before it ends the process itself, with status 1, are taken for the display going away,
 // by what they are and when they come, never by their words (which the user's language may
-// translate): a message of GDK's, which it gives where it loses the display (the compositor, or
-// the X server before this module's handler is set); a warning of GDK's while it starts, or while
-// it handles an X error that no request of its own asked for (a server that is not the one it
-// was, or a hostile one).
+// translate): a message of GDK's, which it gives where it loses the display (the compositor); a
+// warning of GDK's while it handles an X error that no request of its own asked for (a server that
+// is not the one it was, or a hostile one).
 void on_message(const gchar* domain, GLogLevelFlags level) {
     if (!domain || std::strcmp(domain, "Gdk") != 0) return;
     bool warned = level & (G_LOG_LEVEL_WARNING | G_LOG_LEVEL_ERROR);
-    if ((level & G_LOG_LEVEL_MESSAGE) || (warned && (starting || in_x_error))) display_lost();
+    if ((level & G_LOG_LEVEL_MESSAGE) || (warned && display::handling_x_error())) display::lost();
 }
 
 void on_log(const gchar* domain, GLogLevelFlags level, const gchar*, gpointer) { on_message(domain, level); }
@@ -136,18 +62,17 @@ void keep_toolkit_quiet() {
     g_set_print_handler(drop_text);
 }
 
-// Whether a display of the kind can be reached and answers, within the deadline; the toolkit is
-// then given that one alone, so that it never waits on one that does not answer.
-bool x_answers() {
-    Deadline deadline;
-    Display* d = XOpenDisplay(nullptr);  // which has the server's answer to the connection
-    if (!d) return false;
-    XCloseDisplay(d);
-    return true;
+// A connection of the kind, where the display can be reached and answers; the toolkit is then
+// given that kind alone, so that it never waits on one that does not answer. The X server's is
+// kept until the toolkit has its own: a server whose last client leaves starts afresh, and would
+// drop the toolkit's connection made just after.
+Display* x_answers() {
+    display::Waiting waiting;
+    return XOpenDisplay(nullptr);
 }
 
 bool wayland_answers() {
-    Deadline deadline;
+    display::Waiting waiting;
     wl_display* d = wl_display_connect(nullptr);
     if (!d) return false;
     bool answers = wl_display_roundtrip(d) >= 0;
@@ -198,44 +123,45 @@ bool set(const char* name) {
 }
 
 // The toolkit would end the process when it cannot open a display: it is only started on one that
-// answered, and never asked to set the locale, which the runtime keeps as the C library's.
-int connect_to_display(void (*on_lost)(int)) {
-    lost = on_lost;
+// answered, and never asked to set the locale, which the runtime keeps as the C library's. Where
+// the user asked for the accessibility bus and it does not answer, notice(address) says so.
+int connect_to_display(void (*on_lost)(int), void (*notice)(rt::DisplayNotice, const char*)) {
+    runtime_lost = on_lost;
     keep_toolkit_quiet();
-    for (int fd = 0; fd < max_fds; ++fd) socket_before[fd] = is_socket(fd);
+    display::watch();
+    Display* x = nullptr;
     const char* backend = nullptr;
     if (set("WAYLAND_DISPLAY") && wayland_answers())
         backend = "wayland";
-    else if (set("DISPLAY") && x_answers())
+    else if (set("DISPLAY") && (x = x_answers()))
         backend = "x11";
     if (!backend) return 0;
+    const char* silent = nullptr;
+    if (!display::check_buses(x, silent)) notice(rt::DisplayNotice::AccessibilityBusSilent, silent);
     keep_authority_file();
     AwayFromData away;
     gdk_set_allowed_backends(backend);
     gtk_disable_setlocale();
+    bool started = false;
     {
-        Deadline deadline;
-        starting = true;
-        bool started = gtk_init_check(nullptr, nullptr);
-        starting = false;
-        if (!started) return 0;
+        display::Waiting waiting;
+        started = gtk_init_check(nullptr, nullptr);
     }
+    if (x) XCloseDisplay(x);  // the toolkit's own is made by now, or none will be
+    if (!started) return 0;
     GdkDisplay* display = gdk_display_get_default();
     if (GDK_IS_X11_DISPLAY(display)) {
-        Display* x = gdk_x11_display_get_xdisplay(display);
-        connection = ConnectionNumber(x);
-        XSetIOErrorHandler(on_x_lost);
-        toolkit_x_error = XSetErrorHandler(on_x_error);
+        display::connected(ConnectionNumber(gdk_x11_display_get_xdisplay(display)));
     } else if (GDK_IS_WAYLAND_DISPLAY(display)) {
-        connection = wl_display_get_fd(gdk_wayland_display_get_wl_display(display));
+        display::connected(wl_display_get_fd(gdk_wayland_display_get_wl_display(display)));
     }
     return 1;
 }
 
-// Whether the display still answers, within the deadline; where it does not, the connection is
-// shut down and the program ends as the display going away ends it.
+// Whether the display still answers; where it gives no answer for a few seconds, the connection
+// is shut down and the program ends as the display going away ends it.
 void check_display() {
-    Deadline deadline;
+    display::Waiting waiting;
     gdk_display_sync(gdk_display_get_default());
 }
 

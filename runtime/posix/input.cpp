@@ -2,6 +2,7 @@
 // in case, opened for reading; read and closed.
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,20 +59,53 @@ int open_look_alike(const std::string& path, const Message& what) {
     return fd;
 }
 
+// Whether the runner or root has the entry (not what a link leads to: the link itself).
+bool runners(const struct stat& st) { return st.st_uid == ::geteuid() || st.st_uid == 0; }
+
+// A stranger's input, as a report names it: whose it is.
+[[noreturn]] void refuse_strangers(const std::string& path, uid_t owner) {
+    const struct passwd* user = ::getpwuid(owner);
+    Message whose = user ? Message(user->pw_name) : Message(Msg::UserNumber, {numeral(owner)});
+    raise(PermissionDenied, {Msg::StrangersInput, {rt::name(path), whose}});
+}
+
+// In a folder that others can write, what a stranger put there is passed over: it could be there
+// for the run to read in place of the runner's own. The first one met is remembered, to be named
+// should nothing else be found.
+struct Strangers {
+    bool shared = false;
+    std::string first;
+    uid_t owner = 0;
+
+    explicit Strangers(const std::string& name) {
+        struct stat dir {};
+        shared = ::stat(directory_of(name).c_str(), &dir) == 0 && others_can_write(dir);
+    }
+    // Whether path is a stranger's, and so not to be read.
+    bool passes_over(const std::string& path) {
+        struct stat st {};
+        if (!shared || ::lstat(path.c_str(), &st) != 0 || runners(st)) return false;
+        if (first.empty()) first = path, owner = st.st_uid;
+        return true;
+    }
+};
+
 }  // namespace
 
 // A file copied from Windows keeps the case it had there, where PHOTO.DAT and photo.dat name
-// the same file: where the exact name is missing (or is a link that leads nowhere), the one file
-// whose name differs from it only in case is read instead. Between two or more there is no
-// telling which was meant. Only a regular file is taken for the one meant: a FIFO or a device
-// that merely has a similar name is not opened at all, lest the open wait for a writer or set a
-// device going.
+// the same file: where the exact name is missing (or is a link that leads nowhere, or a
+// stranger's), the one file whose name differs from it only in case is read instead. Between two
+// or more there is no telling which was meant. Only a regular file is taken for the one meant: a
+// FIFO or a device that merely has a similar name is not opened at all, lest the open wait for a
+// writer or set a device going.
 File open_input(const std::string& name, std::string& read_as) {
     Message what = rt::name(name);  // the file opened, as reports name it
     read_as = name;
-    int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT) {
+    Strangers strangers(name);
+    int fd = strangers.passes_over(name) ? -1 : ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && (errno == ENOENT || !strangers.first.empty())) {
         std::vector<std::string> others = names_differing_in_case(name);
+        std::erase_if(others, [&](const std::string& other) { return strangers.passes_over(other); });
         if (others.size() > 1) {
             std::vector<Message> listed;
             for (const std::string& other : others) listed.push_back(rt::name(other));
@@ -82,6 +116,8 @@ File open_input(const std::string& name, std::string& read_as) {
             read_as = others[0];
             what = {Msg::ForName, {rt::name(others[0]), rt::name(name)}};
             fd = open_look_alike(others[0], what);
+        } else if (!strangers.first.empty()) {
+            refuse_strangers(strangers.first, strangers.owner);
         } else {
             errno = ENOENT;
         }
@@ -89,6 +125,11 @@ File open_input(const std::string& name, std::string& read_as) {
     if (fd < 0) {
         int err = errno;
         raise_system(error_for_errno(err, PathFileAccess), Msg::Opening, {what}, err);
+    }
+    // The very entry checked: one a stranger put in its place meanwhile is not read either.
+    if (strangers.passes_over(read_as)) {
+        ::close(fd);
+        refuse_strangers(strangers.first, strangers.owner);
     }
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {

@@ -53,6 +53,17 @@ File open_for_sync(Descriptor& at, const Message& shown) {
     raise_system(error_for_errno(err, PathFileAccess), Msg::OpeningDirectoryOf, {shown}, err);
 }
 
+// A directory that lets no file in it be renamed or removed (append-only, or immutable) would keep
+// the temporary under its hidden name, past removing, and the earlier result beside it: the run
+// stops before anything is made there. A system that cannot tell lets the run find out.
+void refuse_unless_renames_allowed(int dir, const Message& shown) {
+    struct statx st {};
+    constexpr std::uint64_t fixed = STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE;
+    if (::statx(dir, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &st) == 0 && (st.stx_attributes_mask & fixed) &&
+        (st.stx_attributes & fixed))
+        raise(PermissionDenied, {Msg::AppendOnlyDirectory, {shown}});
+}
+
 // The walk of a result's name to the place it goes. Each directory on the way is held open as it
 // is walked, and the next entry looked up in it, so that what was checked is what is used: a
 // directory renamed or swapped for a link meanwhile changes nothing, and the result's directory
@@ -113,7 +124,7 @@ class ResultWalk {
         struct stat st {};
         if (entry.fd < 0 || ::fstat(entry.fd, &st) != 0) {
             int err = errno;
-            if (err == ENOENT && last) return ResultPlace{path, open_for_sync(at_, shown_)};  // a new result
+            if (err == ENOENT && last) return place(path);  // a new result
             fail(Msg::Opening, where(path), err);
         }
         if (S_ISLNK(st.st_mode)) {
@@ -131,6 +142,12 @@ class ResultWalk {
         if (!S_ISREG(st.st_mode)) raise(PathFileAccess, about(path, Msg::NotRegular, Msg::LeadsToNotRegular));
         if (::faccessat(at_.fd, part.c_str(), W_OK, AT_EACCESS) != 0)
             raise(PermissionDenied, about(path, Msg::NotWritable, Msg::LeadsToNotWritable));
+        return place(path);
+    }
+
+    // The result's place: the directory reached, where its files may be renamed and removed.
+    ResultPlace place(const std::string& path) {
+        refuse_unless_renames_allowed(at_.fd, shown_);
         return ResultPlace{path, open_for_sync(at_, shown_)};
     }
 

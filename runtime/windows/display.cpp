@@ -60,7 +60,7 @@ const User32& user32() {
 }
 
 // A desktop is always there to show things on, given the window system.
-int connect(void (*)(int)) { return user32().loaded() ? 1 : 0; }
+int connect(void (*)(int), void (*)(DisplayNotice, const char*)) { return user32().loaded() ? 1 : 0; }
 
 // One OK button, titled with the program's name; returns once dismissed (OK, Enter, Escape, close).
 // A run-time error's report carries the error icon. Nothing can take the desktop away.
@@ -157,8 +157,8 @@ bool display_wanted() { return true; }
 
 // Nothing takes the desktop away while the box or the window waits; the window system may yet be
 // missing (a Windows without user32, as some server installations are).
-const DisplayModule* open_display(Message& why, void (*lost)(int)) {
-    if (module.connect(lost)) return &module;
+const DisplayModule* open_display(Message& why, void (*lost)(int), void (*notice)(DisplayNotice, const char*)) {
+    if (module.connect(lost, notice)) return &module;
     why = {Msg::NoWindowSystem, {"user32.dll"}};
     return nullptr;
 }

@@ -1,0 +1,152 @@
+// The session's buses, checked before the toolkit meets them: the session bus, and the
+// accessibility bus that screen readers listen on, which the toolkit's bridge to them would wait
+// on for ever, or start, where it cannot be reached. Each answer is awaited a moment at most; a
+// bus that does not answer is done without, and none is started for the run.
+#include <X11/Xatom.h>
+#include <gio/gio.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "display_module.hpp"
+
+namespace display {
+
+namespace {
+
+// How long a bus may take to answer one question.
+constexpr guint answer_ms = 1500;
+
+const char* variable(const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value ? value : nullptr;
+}
+
+// A connection to the bus at address, made within answer_ms (its handshake, and the bus's welcome
+// where it is a message bus); null where the bus does not answer in time, or refuses.
+GDBusConnection* connect_within(const std::string& address) {
+    struct Attempt {
+        GDBusConnection* connection = nullptr;
+        bool done = false;
+    } attempt;
+    GMainContext* context = g_main_context_new();
+    g_main_context_push_thread_default(context);
+    GCancellable* cancellable = g_cancellable_new();
+    g_dbus_connection_new_for_address(
+        address.c_str(),
+        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, cancellable,
+        [](GObject*, GAsyncResult* result, gpointer data) {
+            auto* a = static_cast<Attempt*>(data);
+            a->connection = g_dbus_connection_new_for_address_finish(result, nullptr);
+            a->done = true;
+        },
+        &attempt);
+    gint64 until = g_get_monotonic_time() + answer_ms * 1000;
+    while (!attempt.done) {
+        if (g_get_monotonic_time() >= until) g_cancellable_cancel(cancellable);  // then done, cancelled
+        GSource* tick = g_timeout_source_new(50);
+        g_source_set_callback(
+            tick, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
+        g_source_attach(tick, context);
+        g_main_context_iteration(context, TRUE);
+        g_source_destroy(tick);
+        g_source_unref(tick);
+    }
+    g_main_context_pop_thread_default(context);
+    g_main_context_unref(context);
+    g_object_unref(cancellable);
+    return attempt.connection;
+}
+
+// The session bus: the one the environment names, or the user's own at its usual place; none where
+// neither is (as under su, cron or ssh -X): the toolkit would start one, which outlives the run.
+std::string session_address() {
+    if (const char* named = variable("DBUS_SESSION_BUS_ADDRESS")) return named;
+    const char* runtime = variable("XDG_RUNTIME_DIR");
+    struct stat st {};
+    std::string usual = runtime ? std::string(runtime) + "/bus" : "";
+    if (!usual.empty() && ::stat(usual.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) return "unix:path=" + usual;
+    return "";
+}
+
+// What the session bus says of the accessibility bus: its address, and whether a screen reader
+// listens (the accessibility service's IsEnabled).
+void ask_session(GDBusConnection* session, std::string& address, bool& listened) {
+    GVariant* reply =
+        g_dbus_connection_call_sync(session, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", nullptr,
+                                    G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, answer_ms, nullptr, nullptr);
+    if (reply) {
+        const gchar* text = nullptr;
+        g_variant_get(reply, "(&s)", &text);
+        address = text ? text : "";
+        g_variant_unref(reply);
+    }
+    reply = g_dbus_connection_call_sync(session, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties",
+                                        "Get", g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"),
+                                        G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, answer_ms, nullptr, nullptr);
+    if (reply) {
+        GVariant* value = nullptr;
+        g_variant_get(reply, "(v)", &value);
+        listened = value && g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN) && g_variant_get_boolean(value);
+        if (value) g_variant_unref(value);
+        g_variant_unref(reply);
+    }
+}
+
+// The accessibility bus an X server's root window names (AT_SPI_BUS), where no session bus can.
+std::string root_window_address(Display* x) {
+    if (!x) return "";
+    Atom property = XInternAtom(x, "AT_SPI_BUS", True);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, left = 0;
+    unsigned char* data = nullptr;
+    std::string address;
+    if (property != None &&
+        XGetWindowProperty(x, DefaultRootWindow(x), property, 0, 1024, False, XA_STRING, &type, &format, &count, &left,
+                           &data) == Success &&
+        data && format == 8)
+        address.assign(reinterpret_cast<const char*>(data), count);
+    if (data) XFree(data);
+    return address;
+}
+
+}  // namespace
+
+bool check_buses(Display* x, const char*& silent) {
+    static std::string asked;  // the accessibility bus asked for, for the line that says it is silent
+    if (variable("NO_AT_BRIDGE")) return true;
+    std::string address;
+    bool listened = false;
+    if (const char* named = variable("AT_SPI_BUS_ADDRESS")) {
+        address = named;
+        listened = true;
+    } else if (std::string session = session_address(); !session.empty()) {
+        if (GDBusConnection* bus = connect_within(session)) {
+            ask_session(bus, address, listened);
+            g_dbus_connection_close_sync(bus, nullptr, nullptr);
+            g_object_unref(bus);
+        }
+    } else {
+        address = root_window_address(x);
+    }
+    if (!address.empty()) {
+        if (GDBusConnection* bus = connect_within(address)) {
+            g_dbus_connection_close_sync(bus, nullptr, nullptr);
+            g_object_unref(bus);
+            ::setenv("AT_SPI_BUS_ADDRESS", address.c_str(), 1);  // the bridge takes the one that answered
+            return true;
+        }
+    }
+    ::setenv("NO_AT_BRIDGE", "1", 1);  // the toolkit's bridge to screen readers is not loaded
+    if (!listened || address.empty()) return true;
+    asked = address;
+    silent = asked.c_str();
+    return false;
+}
+
+}  // namespace display

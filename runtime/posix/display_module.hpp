@@ -1,0 +1,39 @@
+// What the display module's files share: display_module.cpp (the box and the window, on GTK),
+// display_watch.cpp (the display's answers watched, and what the toolkit would take from it) and
+// display_buses.cpp (the session's buses, checked before the toolkit meets them).
+#pragma once
+
+#include <X11/Xlib.h>
+
+namespace display {
+
+// The display went away: the runtime says so and ends the program; never returns.
+[[noreturn]] void lost();
+
+// Starts the thread that watches the display's answers; once.
+void watch();
+// Within a Waiting scope the program waits on the display: should the display give no answer for
+// a few seconds while the program waits (a stopped server, a link gone dead), its connection is
+// shut down, so that the wait ends. A slow display is no silent one: the bound is on each answer.
+class Waiting {
+  public:
+    Waiting();
+    ~Waiting();
+    Waiting(const Waiting&) = delete;
+    Waiting& operator=(const Waiting&) = delete;
+};
+// The display's connection, once known (the X library tells it as the toolkit connects; Wayland's
+// after).
+void connected(int fd);
+// Whether an X error is being handled: what the toolkit says meanwhile comes just before it ends
+// the process.
+bool handling_x_error();
+
+// Checks the session bus and the accessibility bus before the toolkit meets them, each answer
+// within a moment: one that does not answer is done without (no screen reader reads the program
+// this run), and where there is no session bus none is started. Returns false where the user asked
+// for the accessibility bus (a screen reader listens, or AT_SPI_BUS_ADDRESS names it) and it does
+// not answer; `address` then says which.
+bool check_buses(Display* x, const char*& address);
+
+}  // namespace display
