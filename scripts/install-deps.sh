@@ -10,7 +10,7 @@ set -euo pipefail
 packages=(cmake g++ make gettext locales libfast-float-dev libgtest-dev libbenchmark-dev libgtk-3-dev libx11-dev pkg-config
           xvfb xdotool x11-utils x11-xserver-utils dbus-daemon at-spi2-core python3-pyatspi weston
           hyperfine time python3 zenity clang clang-format libclang-rt-dev
-          man-db groff-base xfonts-base)
+          man-db groff-base mandoc xfonts-base)
 for extra in "$@"; do
   case $extra in
     package) packages+=(build-essential dpkg-dev debhelper lintian binutils) ;;
