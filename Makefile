@@ -1,9 +1,16 @@
 # The two everyday commands; everything else is CMake with presets (CMakePresets.json).
 JOBS ?= $(shell nproc)
 
+# What a build records of its time (the manual pages' date, the Windows programs' time stamps) is
+# the last commit's, so that the same tree builds the same bytes.
+SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null)
+ifneq ($(SOURCE_DATE_EPOCH),)
+export SOURCE_DATE_EPOCH
+endif
+
 FUZZ_SECONDS ?= 60
 
-.PHONY: demo test setup build format format-check asan-test release-builds package package-test windows windows-zip cross-test fresh-test fuzz bench bench-windows valgrind clean
+.PHONY: demo test setup build format format-check windows-reproducible asan-test release-builds package package-test windows windows-zip cross-test fresh-test fuzz bench bench-windows valgrind clean
 
 # The demo says what it does step by step; the build's own output only if it fails.
 demo:
@@ -67,6 +74,12 @@ windows: setup build
 windows-zip: windows
 	scripts/windows-zip.sh build/windows $(VERSION)
 	scripts/windows-zip.sh build/windows-x86 $(VERSION)
+
+# The 64-bit Windows zip made twice, from two clones in different folders, at different times,
+# umasks and time zones: the same bytes both times.
+windows-reproducible: setup
+	scripts/install-deps.sh windows
+	JOBS=$(JOBS) scripts/windows-reproducible.sh
 
 # The programs cross-built for Debian's i386, arm64 and s390x ports (the cross-* presets, without a
 # display or tests, in build/cross-*/bin), each run by the end-to-end and bad-input tests of the
