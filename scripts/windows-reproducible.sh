@@ -14,7 +14,7 @@ build() {  # folder, umask, time zone
     cd "$1/trio"
     umask "$2"
     export TZ=$3
-    cmake --preset windows -DTRIO_TESTS=OFF -DTRIO_WINE= >/dev/null
+    cmake --preset windows -DTRIO_TESTS=OFF >/dev/null
     cmake --build --preset windows -j"$jobs" --target photo computer tallage >/dev/null
     scripts/windows-zip.sh build/windows "$version" >/dev/null
   )
