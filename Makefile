@@ -49,10 +49,13 @@ release-builds: setup
 
 VERSION = $(shell sed -n "s/^project.trio VERSION \([0-9.]*\).*/\1/p" CMakeLists.txt)
 
-# The Debian package (build/package/trio_$(VERSION)_amd64.deb), built by dpkg-buildpackage from debian/.
+# The Debian package (build/package/trio_$(VERSION)_amd64.deb), built by dpkg-buildpackage from
+# debian/; with ARCH=arm64 (or i386, or another of Debian's ports) cross-built for that architecture
+# into build/package-ARCH/, after adding its build dependencies (which adds the architecture to dpkg's).
+ARCH ?=
 package: setup
-	scripts/install-deps.sh package
-	scripts/package.sh
+	scripts/install-deps.sh package $(if $(ARCH),package-$(ARCH))
+	scripts/package.sh $(ARCH)
 
 # The package checked with lintian, unpacked into a throw-away root and run from there.
 package-test: package

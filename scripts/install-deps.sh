@@ -4,15 +4,19 @@
 # `package` (the Debian package and lintian), `windows` (MinGW-w64 for 64-bit and 32-bit Windows,
 # and Wine with its 32-bit side, which are i386 packages), `cross` (Debian's cross compilers for
 # i386, arm64 and s390x, and qemu-user to run what they build), `fresh` (debootstrap, to try the
-# opening commands in a fresh Debian root).
+# opening commands in a fresh Debian root), `package-ARCH` (what the Debian package needs to be
+# cross-built for Debian's ARCH port, arm64 or i386 say: that architecture added to dpkg's, and the
+# package's build dependencies of it).
 set -euo pipefail
 
 packages=(cmake g++ make gettext locales libfast-float-dev libgtest-dev libbenchmark-dev libgtk-3-dev libx11-dev pkg-config
           xvfb xdotool x11-utils x11-xserver-utils dbus-daemon at-spi2-core python3-pyatspi weston
           hyperfine time python3 zenity clang clang-format libclang-rt-dev
           man-db groff-base mandoc xfonts-base)
+cross_package=
 for extra in "$@"; do
   case $extra in
+    package-*) cross_package=${extra#package-}; packages+=(dpkg-dev debhelper) ;;
     package) packages+=(build-essential dpkg-dev debhelper lintian binutils) ;;
     windows) packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386 googletest zip) ;;
     cross) packages+=(g++-i686-linux-gnu g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user) ;;
@@ -25,6 +29,20 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# The build dependencies of the package for another architecture, from its debian/control.
+if [ -n "$cross_package" ]; then
+  top=$(cd "$(dirname "$0")/.." && pwd)
+  command="dpkg --add-architecture $cross_package && apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get build-dep -y -qq -a $cross_package -P nocheck $top"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "the package's build dependencies for $cross_package; install them as root with:" >&2
+    echo "  sh -c '$command'" >&2
+    exit 1
+  fi
+  log=$(mktemp)
+  sh -c "$command" >"$log" 2>&1 || { cat "$log" >&2; rm -f "$log"; echo "install-deps: apt-get build-dep -a $cross_package failed" >&2; exit 1; }
+  rm -f "$log"
+fi
+
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 # Packages of another architecture (wine32:i386) need it added to dpkg's first.
