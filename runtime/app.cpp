@@ -110,12 +110,46 @@ void begin(const char* program) {
     os::catch_stops(on_stop);
 }
 
-void finish_after_load() {
+// The form being shown, for its Paint, which the module calls back as the window is drawn.
+Form* shown_form = nullptr;
+
+// The module's drawing operations, as the form's Paint has them.
+class ModuleCanvas : public Canvas {
+  public:
+    explicit ModuleCanvas(const DrawingOps& ops) : ops_(ops) {}
+    void scale(double left, double top, double right, double bottom) override {
+        ops_.scale(ops_.window, left, top, right, bottom);
+    }
+    void line(double x1, double y1, double x2, double y2) override { ops_.line(ops_.window, x1, y1, x2, y2); }
+    void dot(double x, double y, bool apart) override { ops_.dot(ops_.window, x, y, apart); }
+    void label(double x, double y, std::string_view text) override {
+        ops_.label(ops_.window, x, y, std::string(text).c_str());
+    }
+    void note(std::string_view text) override { ops_.note(ops_.window, std::string(text).c_str()); }
+
+  private:
+    const DrawingOps& ops_;
+};
+
+// A drawing that cannot be made (no memory for a label) is left as far as it got: the result is
+// complete, and the window is the user's to close.
+void paint_form(const DrawingOps* ops) {
+    try {
+        ModuleCanvas canvas(*ops);
+        shown_form->Paint(canvas);
+    } catch (...) {
+    }
+}
+
+void finish_after_load(Form& form) {
     commit_results();
     showing = Message(Msg::WindowLost, {form_caption});
     Message why;
     const DisplayModule* d = display(&why);
-    bool shown = d && d->show_window(form_caption, form_left, form_top, form_width, form_height);
+    shown_form = &form;
+    std::string description = form.Description();
+    bool shown = d && d->show_window(form_caption, form_left, form_top, form_width, form_height, description.c_str(),
+                                     paint_form);
     if (!shown) say({Msg::WindowNotShown, {d ? Message(Msg::NoWindowHere) : why, form_caption}});
     end();
 }

@@ -9,6 +9,37 @@ namespace rt {
 // How a box looks: an information message (computer's "OK"), or a run-time error's report.
 enum class BoxLook : int { information, error };
 
+// The drawing operations the module lends a form's Paint (plain C, across the dlopen boundary),
+// bound to the window being drawn: the Canvas operations of app.hpp.
+struct DrawingOps {
+    void* window;
+    void (*scale)(void* window, double left, double top, double right, double bottom);
+    void (*line)(void* window, double x1, double y1, double x2, double y2);
+    void (*dot)(void* window, double x, double y, int apart);
+    void (*label)(void* window, double x, double y, const char* text);
+    void (*note)(void* window, const char* text);
+};
+
+// Where a drawing's coordinates land in an area of pixels: the rectangle the form chose (its
+// scale) fills the area, the same scale both ways, centred; one of no width or height is centred
+// where it is. A left beyond right, or a top beyond bottom, turns that way round.
+struct DrawingScale {
+    double left = 0, top = 0, right = 1, bottom = 1;                      // the form's scale
+    double area_left = 0, area_top = 0, area_width = 0, area_height = 0;  // the pixels it fills
+    double unit() const {
+        double across = right > left ? right - left : left - right, down = bottom > top ? bottom - top : top - bottom;
+        double u = across > 0 ? area_width / across : -1;
+        if (down > 0 && (u < 0 || area_height / down < u)) u = area_height / down;
+        return u > 0 ? u : 0;
+    }
+    double x(double v) const {
+        return area_left + area_width / 2 + (right < left ? -1 : 1) * (v - (left + right) / 2) * unit();
+    }
+    double y(double v) const {
+        return area_top + area_height / 2 + (bottom < top ? -1 : 1) * (v - (top + bottom) / 2) * unit();
+    }
+};
+
 // What the module has the runtime say, where something the user asked for is missing.
 enum class DisplayNotice : int { AccessibilityBusSilent };
 
@@ -28,7 +59,10 @@ struct DisplayModule {
     int (*message_box)(const char* title, const char* prompt, BoxLook look, int status_if_lost);
     // Shows the window until the user closes it, its client area at x, y, of w by h, in twips
     // (1440 to the inch: the display turns them into its pixels); 0 if it cannot be shown at all.
-    int (*show_window)(const char* caption, int x, int y, int w, int h);
+    // paint(ops) draws its client area whenever it is shown, resized or uncovered; a screen reader
+    // says description after the caption.
+    int (*show_window)(const char* caption, int x, int y, int w, int h, const char* description,
+                       void (*paint)(const DrawingOps* ops));
 };
 
 // Twips as whole pixels at dpi dots per inch: twips x dpi / 1440, rounded to the nearest, halves up.

@@ -180,6 +180,14 @@ const char* english(Msg id) {
         case Msg::DisplaysNotOpened: return N_("no display can be opened at {wayland} or {x}");
         case Msg::NoWindowSystem: return N_("the window system ({library}) cannot be loaded");
         case Msg::NoWindowHere: return N_("no window can be made here");
+        // TRANSLATORS: the line at the top of tallage's window: "tallage.sol: 9,999 lines, sum 56"
+        case Msg::ResultSummary: return N_("{file}: {lines} lines, sum {sum}");
+        // TRANSLATORS: what a screen reader says of tallage's window after its caption:
+        // "points read: 4; distances from point 0: 5, 10, 13; sum 56; tallage.sol written"
+        case Msg::ResultDescription:
+            return N_("points read: {count}; distances from point 0: {distances}; sum {sum}; {file} written");
+        // TRANSLATORS: what stands between each three digits of a large number ("9,999")
+        case Msg::ThousandsSeparator: return N_(",");
         case Msg::BoxNotShown: return N_("{why}; the box is not shown");
         // TRANSLATORS: {caption} is the window's caption, Form1
         case Msg::WindowNotShown: return N_("{why}; the window {caption} is not shown");
@@ -264,6 +272,15 @@ Message name(std::string text) {
 }
 
 Message numeral(long long n) { return Message(std::to_string(n)); }
+
+Message grouped(long long n) {
+    std::string digits = std::to_string(n < 0 ? -n : n), shown;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) shown += sentence(Msg::ThousandsSeparator);
+        shown += digits[i];
+    }
+    return Message((n < 0 ? "-" : "") + shown);
+}
 
 std::string words(const Message& message) {
     switch (message.id()) {

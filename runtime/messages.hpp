@@ -150,6 +150,9 @@ enum class Msg : unsigned short {
     DisplaysNotOpened,
     NoWindowSystem,
     NoWindowHere,
+    ResultSummary,
+    ResultDescription,
+    ThousandsSeparator,
     BoxNotShown,
     WindowNotShown,
     BoxLost,
@@ -184,8 +187,10 @@ class Message {
 
 // Text from outside (a file's name or path, a field's text) as a part: shown escaped.
 Message name(std::string text);
-// A whole number as a part, in decimal.
+// A whole number as a part, in decimal; grouped, with the separator of thousands in the user's
+// language ("9,999").
 Message numeral(long long n);
+Message grouped(long long n);
 
 // The message in words, each placeholder filled: the one place where a message is worded.
 std::string words(const Message& message);

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 # Reads a program's windows as a screen reader does, through the accessibility bus (AT-SPI).
 #   atspi_client.py ready            exits 0 once the registry answers
-#   atspi_client.py APP [press]      prints APP's tree, one line per object, "depth role|name|text|focused",
+#   atspi_client.py APP [press]      prints APP's tree, one line per object, "depth role|name|text|focused"
+#                                    (and "|description" where it has one),
 #                                    waiting up to 10 s for APP to show a window; "press" then
 #                                    presses its first push button through its first action
 # Exits 1 (with a line saying why) when APP is not found in time.
@@ -28,7 +29,7 @@ def walk(accessible, depth, out):
     focused = accessible.getState().contains(pyatspi.STATE_FOCUSED)
     # One name for a push button, which newer releases of the bus call "button".
     role = "push button" if accessible.getRole() == pyatspi.ROLE_PUSH_BUTTON else accessible.getRoleName()
-    out.append((depth, role, accessible.name or "", text, focused, accessible))
+    out.append((depth, role, accessible.name or "", text, focused, accessible.description or "", accessible))
     for i in range(accessible.childCount):
         child = accessible.getChildAtIndex(i)
         if child is not None:
@@ -49,10 +50,11 @@ def main():
         return 1
     tree = []
     walk(app, 0, tree)
-    for depth, role, name, text, focused, _ in tree:
-        print("%d %s|%s|%s|%s" % (depth, role, name, text.replace("\n", "\\n"), "focused" if focused else ""))
+    for depth, role, name, text, focused, description, _ in tree:
+        line = "%d %s|%s|%s|%s" % (depth, role, name, text.replace("\n", "\\n"), "focused" if focused else "")
+        print(line + ("|" + description if description else ""))
     if len(sys.argv) > 2 and sys.argv[2] == "press":
-        buttons = [a for _, role, _, _, _, a in tree if role == "push button"]
+        buttons = [a for _, role, _, _, _, _, a in tree if role == "push button"]
         if not buttons:
             print("no push button to press")
             return 1

@@ -90,8 +90,23 @@ struct Dpi {
     }
 };
 
+// The colour at a point of the window, once drawn: 0xRRGGBB.
+unsigned long colour_at(unsigned long window, double x, double y) {
+    std::vector<unsigned long> pixels = ::x->pixels(window, static_cast<int>(x), static_cast<int>(y), 1, 1, 5000, true);
+    return pixels.empty() ? 0xffffffffUL : pixels[0];
+}
+bool reddish(unsigned long c) { return (c >> 16 & 255) > 0xa0 && (c >> 8 & 255) < 0x60 && (c & 255) < 0x60; }
+bool bluish(unsigned long c) { return (c & 255) > 0xa0 && (c >> 16 & 255) < 0x60; }
+bool greyish(unsigned long c) {
+    int r = c >> 16 & 255, g = c >> 8 & 255, b = c & 255;
+    return r < 0xb0 && std::abs(r - g) < 0x20 && std::abs(g - b) < 0x20;
+}
+
 // Form1 keeps its size in twips, 4680 by 3090 at 4335, 4680: in the display's pixels, halves up; on
-// Linux, in the desktop's logical pixels (96 to the inch), at its scale (192: GDK_SCALE=2).
+// Linux, in the desktop's logical pixels (96 to the inch), at its scale (192: GDK_SCALE=2). It shows
+// what tallage computed, drawn at that scale too: here point 0 at 0, 0 and point 1 at 30, 40 fill
+// the client area within its margins (at 96 dpi the first at 104, 182, the second at 208, 44),
+// the line between them through 156, 113.
 TEST(Window, ShowsForm1AtItsPlaceAndClosesOnTheWindowManagersRequest) {
     ASSERT_FALSE(x->display().empty()) << "Xvfb did not start";
     struct {
@@ -105,7 +120,8 @@ TEST(Window, ShowsForm1AtItsPlaceAndClosesOnTheWindowManagersRequest) {
         if (test::windows()) dpi.emplace(g.dpi);
         std::vector<std::string> scale = test::windows() ? std::vector<std::string>{} : scaled(g.dpi);
         test::TempDir dir;
-        Running probe(test::bin("form_probe"), dir, {"window"}, x->display(), scale);
+        dir.write("tallage.dat", "1,0,0,30,40");
+        Running probe(test::bin("tallage"), dir, {}, x->display(), scale);
         unsigned long w = x->wait_for_window("^Form1$");
         ASSERT_NE(w, 0u) << x->display();
         std::string info = x->shell("xwininfo -id " + std::to_string(w));
@@ -113,9 +129,13 @@ TEST(Window, ShowsForm1AtItsPlaceAndClosesOnTheWindowManagersRequest) {
         EXPECT_EQ(number_after(info, "Absolute upper-left Y"), g.top);
         EXPECT_EQ(number_after(info, "Width"), g.width);
         EXPECT_EQ(number_after(info, "Height"), g.height);
+        double at = g.dpi / 96.0;
+        EXPECT_TRUE(reddish(colour_at(w, 104.25 * at, 182 * at))) << std::hex << colour_at(w, 104.25 * at, 182 * at);
+        EXPECT_TRUE(bluish(colour_at(w, 207.75 * at, 44 * at))) << std::hex << colour_at(w, 207.75 * at, 44 * at);
+        EXPECT_TRUE(greyish(colour_at(w, 156 * at, 113 * at))) << std::hex << colour_at(w, 156 * at, 113 * at);
         // The result is complete under its own name while the window waits.
-        EXPECT_EQ(dir.read("probe.sol"), test::lines("written before the wait\n"));
-        EXPECT_EQ(dir.entries(), (std::vector<std::string>{"probe.sol"}));
+        EXPECT_EQ(test::count_lines(dir.read("tallage.sol")), 9999u);
+        EXPECT_EQ(dir.entries(), (std::vector<std::string>{"tallage.dat", "tallage.sol"}));
         // Escape does not close an ordinary window.
         x->shell("xdotool windowfocus --sync " + std::to_string(w) + " key Escape");
         EXPECT_EQ(x->wait_for_window("^Form1$", 300), w);
@@ -305,7 +325,7 @@ TEST(Box, ComputerWaitsForOkWithItsResultComplete) {
         EXPECT_TRUE(opens_alone(dir, "computer.sol"));
         if (row.around == Around::screen_reader) {
             std::string tree = bus->read("computer", true);
-            EXPECT_TRUE(has(tree, "1 alert|Information||")) << tree;  // the toolkit names an alert by its look
+            EXPECT_TRUE(has(tree, "1 alert|computer||")) << tree;  // named by its title, as any dialog
             EXPECT_TRUE(has(tree, "label|OK|OK|")) << tree;
             EXPECT_TRUE(has(tree, "push button|OK||focused")) << tree;
             EXPECT_TRUE(has(tree, "pressed")) << tree;
@@ -372,7 +392,11 @@ TEST(Window, TallageShowsItsWindowUntilClosed) {
     if (bus) {
         ASSERT_TRUE(bus->ready()) << "the accessibility registry did not start";
         std::string tree = bus->read("tallage");
-        EXPECT_NE(tree.find("\n1 frame|Form1||"), std::string::npos) << tree;
+        EXPECT_NE(tree.find("\n1 frame|Form1|"), std::string::npos) << tree;
+        // And what it shows, after the caption.
+        EXPECT_NE(tree.find("|points read: 2; distances from point 0: 5; sum 10; tallage.sol written\n"),
+                  std::string::npos)
+            << tree;
     }
     std::string sol = dir.read("tallage.sol");
     EXPECT_EQ(test::count_lines(sol), 9999u);
@@ -440,7 +464,7 @@ TEST_P(ErrorBox, ShowsTheReportFromTheDesktop) {
     if (bus) {
         ASSERT_TRUE(bus->ready()) << "the accessibility registry did not start";
         tree = bus->read(f.program, true);
-        EXPECT_TRUE(has(tree, "1 alert|Error||")) << tree;
+        EXPECT_TRUE(has(tree, "1 alert|" + std::string(f.program) + "||")) << tree;
         EXPECT_TRUE(has(tree, "pressed")) << tree;
     } else {
         x->shell("xdotool windowfocus --sync " + std::to_string(w) + " key Return");

@@ -76,7 +76,7 @@ void XServer::start(int n, bool resetting) {
         dup2(null, 0), dup2(null, 1), dup2(null, 2);
         std::string display = ":" + std::to_string(n), fd = std::to_string(fds[1]);
         std::vector<const char*> argv = {"Xvfb", display.c_str(), "-displayfd", fd.c_str(), "-screen",
-                                         "0",    "1024x768x24",   "-nolisten",  "tcp"};
+                                         "0",    "1600x1200x24",   "-nolisten",  "tcp"};
         if (!resetting) argv.push_back("-noreset");
         if (!cookies_.empty()) argv.insert(argv.end(), {"-auth", cookies_.c_str()});
         argv.push_back(nullptr);
@@ -154,7 +154,8 @@ void XServer::request_close(unsigned long window) const {
     XCloseDisplay(d);
 }
 
-std::vector<unsigned long> XServer::pixels(unsigned long window, int x, int y, int w, int h, int timeout_ms) const {
+std::vector<unsigned long> XServer::pixels(unsigned long window, int x, int y, int w, int h, int timeout_ms,
+                                           bool one_colour) const {
     Display* d = XOpenDisplay(display_.c_str());
     if (!d) return {};
     // A window that goes away meanwhile is an empty answer, not the end of the tests.
@@ -169,7 +170,8 @@ std::vector<unsigned long> XServer::pixels(unsigned long window, int x, int y, i
                 for (int column = 0; column < w; ++column) now.push_back(XGetPixel(image, column, row));
             XDestroyImage(image);
         }
-        bool drawn = std::adjacent_find(now.begin(), now.end(), std::not_equal_to<>()) != now.end();
+        bool drawn = !now.empty() &&
+                     (one_colour || std::adjacent_find(now.begin(), now.end(), std::not_equal_to<>()) != now.end());
         if (drawn && now == last) found = now;
         last = now;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

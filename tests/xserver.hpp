@@ -10,8 +10,8 @@ namespace test {
 
 class XServer {
   public:
-    // Starts Xvfb with a 24-bit screen on a display number no other server on the machine has;
-    // display() is empty if it cannot. A refusing one takes only clients that show a cookie of its
+    // Starts Xvfb with a 24-bit screen of 1600 by 1200 (room for Form1 at scale 2) on a display number no other server
+    // on the machine has; display() is empty if it cannot. A refusing one takes only clients that show a cookie of its
     // own, which no one has; a resetting one starts afresh each time its last client leaves, as a
     // server started for one program does (xvfb-run, a kiosk's xinit).
     explicit XServer(bool refusing = false, bool resetting = false);
@@ -29,9 +29,10 @@ class XServer {
     void request_close(unsigned long window) const;
     // Stops the server (SIGSTOP): it keeps taking connections and answers none.
     void stop() const;
-    // The pixels of a w by h area of the window at x, y, once drawn (not all one colour, and the
-    // same twice in a row); empty if they are not within timeout_ms.
-    std::vector<unsigned long> pixels(unsigned long window, int x, int y, int w, int h, int timeout_ms = 5000) const;
+    // The pixels of a w by h area of the window at x, y, once drawn (not all one colour, unless
+    // one_colour is, and the same twice in a row); empty if they are not within timeout_ms.
+    std::vector<unsigned long> pixels(unsigned long window, int x, int y, int w, int h, int timeout_ms = 5000,
+                                      bool one_colour = false) const;
 
   private:
     void start(int number, bool resetting);

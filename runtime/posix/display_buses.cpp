@@ -5,6 +5,7 @@
 #include <X11/Xatom.h>
 #include <gio/gio.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -147,6 +148,53 @@ bool check_buses(Display* x, const char*& silent) {
     asked = address;
     silent = asked.c_str();
     return false;
+}
+
+namespace {
+
+// Whether the accessibility registry lists an application of this process among its children.
+bool listed(GDBusConnection* bus) {
+    GVariant* children = g_dbus_connection_call_sync(
+        bus, "org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root", "org.a11y.atspi.Accessible", "GetChildren",
+        nullptr, G_VARIANT_TYPE("(a(so))"), G_DBUS_CALL_FLAGS_NONE, answer_ms, nullptr, nullptr);
+    if (!children) return false;
+    bool found = false;
+    GVariantIter* iter = nullptr;
+    const gchar *name = nullptr, *path = nullptr;
+    g_variant_get(children, "(a(so))", &iter);
+    while (!found && g_variant_iter_next(iter, "(&s&o)", &name, &path)) {
+        GVariant* pid = g_dbus_connection_call_sync(
+            bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetConnectionUnixProcessID",
+            g_variant_new("(s)", name), G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, answer_ms, nullptr, nullptr);
+        if (!pid) continue;
+        guint32 id = 0;
+        g_variant_get(pid, "(u)", &id);
+        found = id == static_cast<guint32>(::getpid());
+        g_variant_unref(pid);
+    }
+    g_variant_iter_free(iter);
+    g_variant_unref(children);
+    return found;
+}
+
+}  // namespace
+
+// The toolkit's own work goes on meanwhile (its bridge registers the program through the main
+// loop), and once listed, a moment more, for a screen reader to take in the program before its
+// window comes.
+void wait_until_heard() {
+    const char* address = variable("AT_SPI_BUS_ADDRESS");
+    if (!address || variable("NO_AT_BRIDGE")) return;
+    static GDBusConnection* bus = connect_within(address);
+    if (!bus) return;
+    gint64 until = g_get_monotonic_time() + 2 * answer_ms * 1000, settled = 0;
+    for (gint64 now = g_get_monotonic_time(); now < until && (!settled || now < settled);
+         now = g_get_monotonic_time()) {
+        while (g_main_context_iteration(nullptr, FALSE)) {
+        }
+        if (!settled && listed(bus)) settled = now + 150 * 1000;
+        g_usleep(10 * 1000);
+    }
 }
 
 }  // namespace display

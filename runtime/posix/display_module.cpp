@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <wayland-client.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -185,6 +186,9 @@ int message_box(const char* title, const char* prompt, rt::BoxLook look, int sta
     GtkWidget* box = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, error ? GTK_MESSAGE_ERROR : GTK_MESSAGE_INFO,
                                             GTK_BUTTONS_OK, "%s", prompt_text.text);
     gtk_window_set_title(GTK_WINDOW(box), title_text.text);
+    // A screen reader names the box by its title, the program's, as it names any dialog: not by
+    // its look ("Information", "Error"), which the toolkit gives it otherwise.
+    atk_object_set_name(gtk_widget_get_accessible(box), title_text.text);
     gtk_window_set_position(GTK_WINDOW(box), GTK_WIN_POS_CENTER);
     gtk_dialog_set_default_response(GTK_DIALOG(box), GTK_RESPONSE_OK);
     // The look's icon: the message dialog shows none of its own any more.
@@ -192,6 +196,7 @@ int message_box(const char* title, const char* prompt, rt::BoxLook look, int sta
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
     gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(box), icon);
     G_GNUC_END_IGNORE_DEPRECATIONS
+    display::wait_until_heard();
     gtk_widget_show_all(box);
     if (GtkWidget* ok = gtk_dialog_get_widget_for_response(GTK_DIALOG(box), GTK_RESPONSE_OK)) gtk_widget_grab_focus(ok);
     gtk_dialog_run(GTK_DIALOG(box));
@@ -206,23 +211,91 @@ gboolean on_close(GtkWidget*, GdkEvent*, gpointer) {
     return TRUE;
 }
 
+// The window's drawing, in the desktop's logical pixels (the toolkit draws them at its scale):
+// within a margin, below the line of the note; points and lines in colours that stand apart.
+struct Drawing {
+    GtkWidget* window;
+    cairo_t* cr;
+    rt::DrawingScale scale;
+};
+constexpr double margin = 24, note_height = 20, dot_radius = 4;
+
+void set_colour(cairo_t* cr, int rgb) {
+    cairo_set_source_rgb(cr, (rgb >> 16 & 255) / 255.0, (rgb >> 8 & 255) / 255.0, (rgb & 255) / 255.0);
+}
+
+void draw_scale(void* w, double left, double top, double right, double bottom) {
+    auto& d = *static_cast<Drawing*>(w);
+    d.scale.left = left, d.scale.top = top, d.scale.right = right, d.scale.bottom = bottom;
+}
+
+void draw_line(void* w, double x1, double y1, double x2, double y2) {
+    auto& d = *static_cast<Drawing*>(w);
+    set_colour(d.cr, 0x77767b);
+    cairo_set_line_width(d.cr, 1.5);
+    cairo_move_to(d.cr, d.scale.x(x1), d.scale.y(y1));
+    cairo_line_to(d.cr, d.scale.x(x2), d.scale.y(y2));
+    cairo_stroke(d.cr);
+}
+
+void draw_dot(void* w, double x, double y, int apart) {
+    auto& d = *static_cast<Drawing*>(w);
+    set_colour(d.cr, apart ? 0xc01c28 : 0x1c71d8);
+    cairo_arc(d.cr, d.scale.x(x), d.scale.y(y), apart ? dot_radius * 1.5 : dot_radius, 0, 2 * G_PI);
+    cairo_fill(d.cr);
+}
+
+void show_text(Drawing& d, double x, double y, const char* text) {
+    Utf8 shown(text);
+    PangoLayout* layout = gtk_widget_create_pango_layout(d.window, shown.text);
+    set_colour(d.cr, 0x241f31);
+    cairo_move_to(d.cr, x, y);
+    pango_cairo_show_layout(d.cr, layout);
+    g_object_unref(layout);
+}
+
+void draw_label(void* w, double x, double y, const char* text) {
+    auto& d = *static_cast<Drawing*>(w);
+    show_text(d, d.scale.x(x) + 4, d.scale.y(y) + 2, text);
+}
+
+void draw_note(void* w, const char* text) { show_text(*static_cast<Drawing*>(w), margin / 2, 4, text); }
+
+// The form's Paint, on the window's own drawing (its background drawn first): no widget is added,
+// Form1 holds no controls.
+gboolean on_draw(GtkWidget* window, cairo_t* cr, gpointer paint) {
+    Drawing d{window, cr, {}};
+    d.scale.area_left = margin;
+    d.scale.area_top = margin + note_height;
+    d.scale.area_width = std::max(0, gtk_widget_get_allocated_width(window) - 2 * int(margin));
+    d.scale.area_height = std::max(0, gtk_widget_get_allocated_height(window) - 2 * int(margin) - int(note_height));
+    rt::DrawingOps ops{&d, draw_scale, draw_line, draw_dot, draw_label, draw_note};
+    reinterpret_cast<void (*)(const rt::DrawingOps*)>(paint)(&ops);
+    return FALSE;
+}
+
 // Twips in the desktop's logical pixels, 96 to the inch: the toolkit turns them into the
 // display's own at the desktop's scale (GDK_SCALE).
 constexpr int logical_dpi = 96;
 
-int show_window(const char* caption, int x, int y, int w, int h) {
+int show_window(const char* caption, int x, int y, int w, int h, const char* description,
+                void (*paint)(const rt::DrawingOps*)) {
     status_if_lost = 0;
     AwayFromData away;
     check_display();
-    Utf8 caption_text(caption);
+    Utf8 caption_text(caption), description_text(description);
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(window), caption_text.text);
+    g_signal_connect_after(window, "draw", G_CALLBACK(on_draw), reinterpret_cast<gpointer>(paint));
+    // A screen reader says what the window shows after its caption.
+    atk_object_set_description(gtk_widget_get_accessible(window), description_text.text);
     // The place is the client area's, not the frame's a window manager adds around it.
     gtk_window_set_gravity(GTK_WINDOW(window), GDK_GRAVITY_STATIC);
     gtk_window_move(GTK_WINDOW(window), rt::twips_to_pixels(x, logical_dpi), rt::twips_to_pixels(y, logical_dpi));
     gtk_window_set_default_size(GTK_WINDOW(window), rt::twips_to_pixels(w, logical_dpi),
                                 rt::twips_to_pixels(h, logical_dpi));
     g_signal_connect(window, "delete-event", G_CALLBACK(on_close), nullptr);
+    display::wait_until_heard();
     gtk_widget_show(window);
     gtk_main();
     return 1;

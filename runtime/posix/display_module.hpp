@@ -36,4 +36,9 @@ bool handling_x_error();
 // not answer; `address` then says which.
 bool check_buses(Display* x, const char*& address);
 
+// Before a box or a window is shown: where a screen reader may listen (the accessibility bus is in
+// use), until the accessibility registry lists the program (its bridge has registered it), within
+// a moment; a window shown before then is one a screen reader may not announce.
+void wait_until_heard();
+
 }  // namespace display

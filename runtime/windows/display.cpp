@@ -2,6 +2,7 @@
 // loaded from the system's folder when something is first to be shown.
 #include "display.hpp"
 
+#include <algorithm>
 #include <string>
 
 #include "windows.hpp"
@@ -46,6 +47,9 @@ struct User32 {
     decltype(&::SetWindowPos) SetWindowPos = get<decltype(::SetWindowPos)>("SetWindowPos");
     decltype(&::GetDC) GetDC = get<decltype(::GetDC)>("GetDC");
     decltype(&::ReleaseDC) ReleaseDC = get<decltype(::ReleaseDC)>("ReleaseDC");
+    decltype(&::BeginPaint) BeginPaint = get<decltype(::BeginPaint)>("BeginPaint");
+    decltype(&::EndPaint) EndPaint = get<decltype(::EndPaint)>("EndPaint");
+    decltype(&::GetClientRect) GetClientRect = get<decltype(::GetClientRect)>("GetClientRect");
     // Windows 10 (1607) on: each window's own DPI. Before, one DPI for the whole desktop.
     using DpiForWindow = UINT WINAPI(HWND);
     using AdjustForDpi = BOOL WINAPI(LPRECT, DWORD, BOOL, DWORD, UINT);
@@ -56,6 +60,35 @@ struct User32 {
 
 const User32& user32() {
     static const User32 loaded;
+    return loaded;
+}
+
+// gdi32, which draws the window's client area, loaded with user32 (which needs it).
+struct Gdi32 {
+    HMODULE dll = load_from_system(L"gdi32.dll");
+    template <class F>
+    F* get(const char* name) {
+        return dll ? reinterpret_cast<F*>(reinterpret_cast<void*>(::GetProcAddress(dll, name))) : nullptr;
+    }
+    decltype(&::CreatePen) CreatePen = get<decltype(::CreatePen)>("CreatePen");
+    decltype(&::CreateSolidBrush) CreateSolidBrush = get<decltype(::CreateSolidBrush)>("CreateSolidBrush");
+    decltype(&::CreateFontW) CreateFontW = get<decltype(::CreateFontW)>("CreateFontW");
+    decltype(&::SelectObject) SelectObject = get<decltype(::SelectObject)>("SelectObject");
+    decltype(&::DeleteObject) DeleteObject = get<decltype(::DeleteObject)>("DeleteObject");
+    decltype(&::MoveToEx) MoveToEx = get<decltype(::MoveToEx)>("MoveToEx");
+    decltype(&::LineTo) LineTo = get<decltype(::LineTo)>("LineTo");
+    decltype(&::Ellipse) Ellipse = get<decltype(::Ellipse)>("Ellipse");
+    decltype(&::SetBkMode) SetBkMode = get<decltype(::SetBkMode)>("SetBkMode");
+    decltype(&::SetTextColor) SetTextColor = get<decltype(::SetTextColor)>("SetTextColor");
+    decltype(&::TextOutW) TextOutW = get<decltype(::TextOutW)>("TextOutW");
+    bool loaded() const {
+        return CreatePen && CreateSolidBrush && CreateFontW && SelectObject && DeleteObject && MoveToEx && LineTo &&
+               Ellipse && SetBkMode && SetTextColor && TextOutW;
+    }
+};
+
+const Gdi32& gdi32() {
+    static const Gdi32 loaded;
     return loaded;
 }
 
@@ -99,12 +132,103 @@ RECT form_frame(int x, int y, int w, int h, int dpi) {
     return frame;
 }
 
+// The form's Paint, and what the window is drawn at: its DPI, for margins, dots and text of the
+// same size in inches at any.
+void (*form_paint)(const DrawingOps*) = nullptr;
+int form_dpi = USER_DEFAULT_SCREEN_DPI;
+
+struct Drawing {
+    HDC dc;
+    DrawingScale scale;
+    double pixel;  // one logical pixel (96 to the inch) in the window's
+};
+
+COLORREF colour(int rgb) { return RGB(rgb >> 16 & 255, rgb >> 8 & 255, rgb & 255); }
+
+void draw_scale(void* w, double left, double top, double right, double bottom) {
+    auto& d = *static_cast<Drawing*>(w);
+    d.scale.left = left, d.scale.top = top, d.scale.right = right, d.scale.bottom = bottom;
+}
+
+void draw_line(void* w, double x1, double y1, double x2, double y2) {
+    auto& d = *static_cast<Drawing*>(w);
+    const Gdi32& g = gdi32();
+    HPEN pen = g.CreatePen(PS_SOLID, static_cast<int>(1.5 * d.pixel + 0.5), colour(0x77767b));
+    HGDIOBJ before = g.SelectObject(d.dc, pen);
+    g.MoveToEx(d.dc, static_cast<int>(d.scale.x(x1)), static_cast<int>(d.scale.y(y1)), nullptr);
+    g.LineTo(d.dc, static_cast<int>(d.scale.x(x2)), static_cast<int>(d.scale.y(y2)));
+    g.DeleteObject(g.SelectObject(d.dc, before));
+}
+
+void draw_dot(void* w, double x, double y, int apart) {
+    auto& d = *static_cast<Drawing*>(w);
+    const Gdi32& g = gdi32();
+    int rgb = apart ? 0xc01c28 : 0x1c71d8;
+    HBRUSH brush = g.CreateSolidBrush(colour(rgb));
+    HPEN pen = g.CreatePen(PS_SOLID, 1, colour(rgb));
+    HGDIOBJ brush_before = g.SelectObject(d.dc, brush), pen_before = g.SelectObject(d.dc, pen);
+    double r = (apart ? 6 : 4) * d.pixel;
+    double cx = d.scale.x(x), cy = d.scale.y(y);
+    g.Ellipse(d.dc, static_cast<int>(cx - r), static_cast<int>(cy - r), static_cast<int>(cx + r + 1),
+              static_cast<int>(cy + r + 1));
+    g.DeleteObject(g.SelectObject(d.dc, brush_before));
+    g.DeleteObject(g.SelectObject(d.dc, pen_before));
+}
+
+void show_text(Drawing& d, double x, double y, const char* text) {
+    const Gdi32& g = gdi32();
+    HFONT font = g.CreateFontW(-static_cast<int>(12 * d.pixel + 0.5), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                               DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                               DEFAULT_PITCH | FF_SWISS, L"Segoe UI");
+    HGDIOBJ before = g.SelectObject(d.dc, font);
+    g.SetBkMode(d.dc, TRANSPARENT);
+    g.SetTextColor(d.dc, colour(0x241f31));
+    std::wstring shown = wide(text);
+    g.TextOutW(d.dc, static_cast<int>(x), static_cast<int>(y), shown.c_str(), static_cast<int>(shown.size()));
+    g.DeleteObject(g.SelectObject(d.dc, before));
+}
+
+void draw_label(void* w, double x, double y, const char* text) {
+    auto& d = *static_cast<Drawing*>(w);
+    show_text(d, d.scale.x(x) + 4 * d.pixel, d.scale.y(y) + 2 * d.pixel, text);
+}
+
+void draw_note(void* w, const char* text) {
+    auto& d = *static_cast<Drawing*>(w);
+    show_text(d, 12 * d.pixel, 4 * d.pixel, text);
+}
+
+// The client area drawn by the form's Paint, within a margin and below the note's line, at the
+// window's DPI.
+void paint(HWND window) {
+    const User32& u = user32();
+    PAINTSTRUCT ps{};
+    HDC dc = u.BeginPaint(window, &ps);
+    if (dc && form_paint && gdi32().loaded()) {
+        RECT client{};
+        u.GetClientRect(window, &client);
+        Drawing d{dc, {}, form_dpi / 96.0};
+        d.scale.area_left = 24 * d.pixel;
+        d.scale.area_top = 44 * d.pixel;
+        d.scale.area_width = std::max(0.0, client.right - 48 * d.pixel);
+        d.scale.area_height = std::max(0.0, client.bottom - 68 * d.pixel);
+        DrawingOps ops{&d, draw_scale, draw_line, draw_dot, draw_label, draw_note};
+        form_paint(&ops);
+    }
+    u.EndPaint(window, &ps);
+}
+
 LRESULT CALLBACK form_procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
+    if (message == WM_PAINT) {
+        paint(window);
+        return 0;
+    }
     if (message == WM_DESTROY) {
         user32().PostQuitMessage(0);
         return 0;
     }
     if (message == WM_DPICHANGED) {  // moved onto a monitor of another DPI: the same size in inches there
+        form_dpi = HIWORD(w);
         const RECT& r = *reinterpret_cast<const RECT*>(l);
         user32().SetWindowPos(window, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
                               SWP_NOZORDER | SWP_NOACTIVATE);
@@ -114,14 +238,17 @@ LRESULT CALLBACK form_procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
 }
 
 // An ordinary window with no controls: resizable and movable, its client area at x, y of w by h
-// twips, in pixels of the monitor it is on (the frame around it worked out for this style);
-// closing it returns.
-int show_window(const char* caption, int x, int y, int w, int h) {
+// twips, in pixels of the monitor it is on (the frame around it worked out for this style), drawn
+// by the form's paint, whole whenever its size changes; closing it returns. A window without
+// controls shows a screen reader nothing but its caption: the description is not given there.
+int show_window(const char* caption, int x, int y, int w, int h, const char*, void (*paint)(const DrawingOps*)) {
+    form_paint = paint;
     const User32& u = user32();
     HINSTANCE instance = ::GetModuleHandleW(nullptr);
     WNDCLASSW form{};
     form.lpfnWndProc = form_procedure;
     form.hInstance = instance;
+    form.style = CS_HREDRAW | CS_VREDRAW;
     form.hCursor = u.LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     form.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     form.lpszClassName = L"Form1";
@@ -134,6 +261,7 @@ int show_window(const char* caption, int x, int y, int w, int h) {
     if (!window) return 0;
     // Placed on a monitor whose DPI is not the desktop's: its twips in that monitor's pixels.
     int own = u.GetDpiForWindow ? static_cast<int>(u.GetDpiForWindow(window)) : dpi;
+    form_dpi = own > 0 ? own : dpi;
     if (own > 0 && own != dpi) {
         frame = form_frame(x, y, w, h, own);
         u.SetWindowPos(window, nullptr, frame.left, frame.top, frame.right - frame.left, frame.bottom - frame.top,
