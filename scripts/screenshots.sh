@@ -39,7 +39,7 @@ shoot() {  # window-name-regex output.png [root]
 mkdir -p "$work/t" "$work/c" "$work/e" "$root/docs"
 cp "$root/examples/tallage.dat" "$work/t/"
 cp "$root/examples/computer.dat" "$work/c/"
-(cd "$work/t" && "$bin/tallage" 2>/dev/null) & program=$!
+(cd "$work/t" && exec "$bin/tallage" 2>/dev/null) & program=$!
 shoot '^Form1$' "$root/docs/tallage-window.png" root >/dev/null
 kill "$program"; wait $program 2>/dev/null || true
 (cd "$work/c" && "$bin/computer" >/dev/null) & program=$!
@@ -53,7 +53,7 @@ echo "docs/tallage-window.png docs/computer-box.png docs/photo-error-box.png"
 
 [ -x "$windows/tallage.exe" ] || exit 0
 wine=$("$root/scripts/wine.sh" x64)
-(cd "$work/t" && $wine "$windows/tallage.exe" 2>/dev/null) & program=$!
+(cd "$work/t" && exec $wine "$windows/tallage.exe" 2>/dev/null) & program=$!
 shoot '^Form1$' "$root/docs/windows-window.png" root >/dev/null
 wineserver -k; wait $program 2>/dev/null || true
 (cd "$work/c" && $wine "$windows/computer.exe" >/dev/null 2>&1) & program=$!
