@@ -76,7 +76,7 @@ void XServer::start(int n, bool resetting) {
         dup2(null, 0), dup2(null, 1), dup2(null, 2);
         std::string display = ":" + std::to_string(n), fd = std::to_string(fds[1]);
         std::vector<const char*> argv = {"Xvfb", display.c_str(), "-displayfd", fd.c_str(), "-screen",
-                                         "0",    "1600x1200x24",   "-nolisten",  "tcp"};
+                                         "0",    "1600x1200x24",  "-nolisten",  "tcp"};
         if (!resetting) argv.push_back("-noreset");
         if (!cookies_.empty()) argv.insert(argv.end(), {"-auth", cookies_.c_str()});
         argv.push_back(nullptr);
