@@ -123,7 +123,7 @@ const char* english(Msg id) {
         case Msg::UserNumber: return N_("user {uid}");
         case Msg::AppendOnlyDirectory:
             return N_(
-                "{file} cannot be replaced: its directory lets no file in it be renamed or removed (it is "
+                "{file} cannot be written: its directory lets no file in it be renamed or removed (it is "
                 "append-only or immutable)");
         case Msg::TemporaryPathTooLong: return N_("the path of the temporary for {file} would be too long");
         case Msg::FileNumberOutside: return N_("file number {number} is outside 1 to {last}");
@@ -347,11 +347,21 @@ std::size_t utf8_at(std::string_view text, std::size_t i, char32_t& cp) {
 }
 
 // Whether a character would harm a line: a control (C0, DEL, C1), or one that reorders or hides
-// the text around it (the bidirectional marks, embeddings, overrides and isolates; the zero-width
-// ones; the line and paragraph separators; the byte-order mark).
+// the text around it: the bidirectional marks, embeddings, overrides and isolates, the line and
+// paragraph separators, and every character Unicode says a reader does not see (its default
+// ignorables: the zero-width ones, the soft hyphen, the byte-order mark, variation selectors,
+// fillers, tags) or that formats text unseen (the interlinear annotation marks).
 bool harms_a_line(char32_t cp) {
-    return cp < 0x20 || (cp >= 0x7f && cp <= 0x9f) || cp == 0x061c || (cp >= 0x200b && cp <= 0x200f) ||
-           (cp >= 0x2028 && cp <= 0x202e) || (cp >= 0x2066 && cp <= 0x2069) || cp == 0xfeff;
+    static const char32_t unseen[][2] = {
+        {0x00ad, 0x00ad},   {0x034f, 0x034f},   {0x061c, 0x061c}, {0x115f, 0x1160}, {0x17b4, 0x17b5},
+        {0x180b, 0x180f},   {0x200b, 0x200f},   {0x2028, 0x202e}, {0x2060, 0x206f}, {0x3164, 0x3164},
+        {0xfe00, 0xfe0f},   {0xfeff, 0xfeff},   {0xffa0, 0xffa0}, {0xfff0, 0xfffb}, {0x1bca0, 0x1bca3},
+        {0x1d173, 0x1d17a}, {0xe0000, 0xe0fff},
+    };
+    if (cp < 0x20 || (cp >= 0x7f && cp <= 0x9f)) return true;
+    for (const auto& range : unseen)
+        if (cp >= range[0] && cp <= range[1]) return true;
+    return false;
 }
 
 const char hex[] = "0123456789abcdef";
@@ -369,8 +379,11 @@ std::string escaped(std::string_view text) {
             auto b = static_cast<unsigned char>(text[i]);
             shown += {'\\', 'x', hex[b >> 4], hex[b & 15]};
             length = 1;
-        } else if (harms_a_line(cp)) {  // a character: \uHHHH
+        } else if (harms_a_line(cp) && cp <= 0xffff) {  // a character: \uHHHH
             shown += {'\\', 'u', hex[cp >> 12 & 15], hex[cp >> 8 & 15], hex[cp >> 4 & 15], hex[cp & 15]};
+        } else if (harms_a_line(cp)) {  // beyond the first plane: \UHHHHHHHH
+            shown += "\\U";
+            for (int shift = 28; shift >= 0; shift -= 4) shown += hex[cp >> shift & 15];
         } else {
             shown.append(text, i, length);
         }

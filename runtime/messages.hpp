@@ -200,8 +200,8 @@ Msg error_name(int number);
 
 // Text from outside as a report shows it: as the user wrote it, where it is UTF-8 that prints; a
 // byte that is no UTF-8 or a control of one byte as \xHH, a character that would reorder or hide
-// the text around it or a control of two as \uHHHH, and a backslash as \\, so that a report is
-// always one line that reads as it is stored.
+// the text around it or a control of two as \uHHHH (\UHHHHHHHH beyond U+FFFF), and a backslash as
+// \\, so that a report is always one line that reads as it is stored.
 std::string escaped(std::string_view text);
 // The first count characters of text (a byte that is no UTF-8 counting as one), or all of it.
 std::string_view first_characters(std::string_view text, std::size_t count);

@@ -72,8 +72,8 @@ class Form1 : public Form {
         form.scale(left, top, right, bottom);  // y grows upwards, as on paper
         for (CountedLoop points(i, Integer(1), count); points.running(); points.next()) {
             form.line(x.get(Integer(0)), y.get(Integer(0)), x.get(i), y.get(i));
-            form.label((x.get(Integer(0)) + x.get(i)) / 2.0, (y.get(Integer(0)) + y.get(i)) / 2.0,
-                       to_text(Integer(d.get(Integer(0), i))));
+            form.label((x.get(Integer(0)) + 2.0 * x.get(i)) / 3.0, (y.get(Integer(0)) + 2.0 * y.get(i)) / 3.0,
+                       to_text(Integer(d.get(Integer(0), i))));  // toward the point, away from point 0
         }
         for (CountedLoop points(i, Integer(0), count); points.running(); points.next())
             form.dot(x.get(i), y.get(i), equal(i, Integer(0)));

@@ -262,7 +262,7 @@ std::vector<Hostile> common_cases(const std::string& input_name, const std::stri
          Setup::StrangersInputBesideOwn},
         {"a folder that lets nothing in it be renamed or removed", valid, 70,
          "Permission denied: " + result_name +
-             " cannot be replaced: its directory lets no file in it be renamed or removed (it is append-only or "
+             " cannot be written: its directory lets no file in it be renamed or removed (it is append-only or "
              "immutable)",
          Setup::AppendOnlyDirectory},
         {"input name is a directory", "", 75, "Path/File access error: " + input_name + " is a directory",

@@ -170,6 +170,10 @@ TEST(FieldReader, ReportsAFieldUnambiguously) {
                  {"ab\xe2\x80\xae"
                   "cd\xe2\x81\xa6\xe2\x80\x8b\xe2\x80\xa8\xef\xbb\xbf\xd8\x9c",
                   "ab\\u202ecd\\u2066\\u200b\\u2028\\ufeff\\u061c"},
+                 {"1\xe2\x81\xa0"
+                  "0\xc2\xad\xf3\xa0\x81\x81",
+                  "1\\u2060"
+                  "0\\u00ad\\U000e0041"},
                  {repeat("\xc3\xa9", 41), repeat("\xc3\xa9", 40) + "..."}};
     for (auto& c : cases) {
         FieldReader reader(std::string_view(c.text), "PHOTO.DAT");

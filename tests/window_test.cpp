@@ -260,7 +260,17 @@ std::vector<std::string> left_running(const std::string& mark) {
 // session bus (none is started, nothing outlives the run); a server whose settings name a module
 // (which is not loaded: no code comes from the display).
 TEST(Box, ComputerWaitsForOkWithItsResultComplete) {
-    enum class Around { nothing, screen_reader, lone_client, slow_link, silent_bus, silent_reader_bus, no_bus, module };
+    enum class Around {
+        nothing,
+        screen_reader,
+        lone_client,
+        slow_link,
+        silent_bus,
+        silent_reader_bus,
+        no_bus,
+        module,
+        root_window_bus
+    };
     struct {
         const char* name;
         Around around;
@@ -271,7 +281,8 @@ TEST(Box, ComputerWaitsForOkWithItsResultComplete) {
                 {"a session bus that never answers", Around::silent_bus},
                 {"an accessibility bus asked for that never answers", Around::silent_reader_bus},
                 {"no session bus", Around::no_bus},
-                {"a server's settings naming a module", Around::module}};
+                {"a server's settings naming a module", Around::module},
+                {"a server's root window naming a program for the accessibility bus", Around::root_window_bus}};
     for (const auto& row : rows) {
         if (row.around == Around::screen_reader ? test::windows() : test::windows() && row.around != Around::nothing)
             continue;
@@ -290,7 +301,7 @@ TEST(Box, ComputerWaitsForOkWithItsResultComplete) {
             ASSERT_TRUE(bus->ready()) << "the accessibility registry did not start";
             environment = bus->environment();
         } else if (row.around == Around::lone_client || row.around == Around::no_bus ||
-                   row.around == Around::silent_bus) {
+                   row.around == Around::silent_bus || row.around == Around::root_window_bus) {
             // A server of its own: the tests' names the accessibility bus of theirs on its root window.
             own = std::make_unique<test::XServer>(false, row.around == Around::lone_client);
             server = own.get();
@@ -308,7 +319,14 @@ TEST(Box, ComputerWaitsForOkWithItsResultComplete) {
                 says = "computer: the accessibility bus at unix:path=" + (dir / "bus") +
                        " does not answer; screen readers will not read the box or the window\n";
         }
-        if (row.around == Around::no_bus) {
+        test::TempDir elsewhere;  // what a stranger would have run
+        if (row.around == Around::root_window_bus) {
+            elsewhere.write("run", "#!/bin/sh\ntouch '" + (elsewhere / "ran") + "'\n");
+            ::chmod((elsewhere / "run").c_str(), 0755);
+            server->shell("xprop -root -f AT_SPI_BUS 8s -set AT_SPI_BUS 'unixexec:path=" + (elsewhere / "run") +
+                          ";unix:path=" + (dir / "bus") + "'");
+        }
+        if (row.around == Around::no_bus || row.around == Around::root_window_bus) {
             environment = {"DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS", "XDG_RUNTIME_DIR", mark};
         } else if (row.around == Around::module) {
             settings = std::make_unique<test::SettingsOwner>(*x, TRIO_PLANTED_MODULE);
@@ -340,6 +358,7 @@ TEST(Box, ComputerWaitsForOkWithItsResultComplete) {
         if (row.around == Around::no_bus) {
             EXPECT_EQ(left_running(mark), std::vector<std::string>{});
         }
+        EXPECT_FALSE(elsewhere.exists("ran"));
     }
 }
 
@@ -645,8 +664,10 @@ TEST(NoDisplay, BoxPrintsItsPromptAndWindowIsNotShown) {
     ASSERT_FALSE(refusing.display().empty()) << "Xvfb did not start";
     RefusingServer forging;
     ASSERT_FALSE(forging.display().empty());
-    for (std::string display :
-         {std::string(), std::string(":4321"), stopped.display(), refusing.display(), forging.display()}) {
+    test::Meddler first_only(*x, 0, true);  // the toolkit's connection, after the first, never answered
+    ASSERT_FALSE(first_only.display().empty());
+    for (std::string display : {std::string(), std::string(":4321"), stopped.display(), refusing.display(),
+                                forging.display(), first_only.display()}) {
         test::RunOptions options;
         options.display = display;
         options.timeout_ms = 15000;

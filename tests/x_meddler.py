@@ -2,12 +2,15 @@
 # each client an X error with a made-up sequence number, between two whole packets of the server's:
 # the test says when (once the box it waits for is drawn, the client idle), however slow the client
 # was to get there. Given a round trip in milliseconds, it holds everything back half of that each
-# way, as a link across an ocean would. Usage: x_meddler.py <the server's display number>
-# [round trip ms]; it takes the first free display from 600 on, writes its number, and serves
-# until killed.
+# way, as a link across an ocean would. With "first-only", it answers a client's first connection
+# alone, and holds every later one unanswered. Usage: x_meddler.py <the server's display number>
+# [round trip ms [first-only]]; it takes the first free display from 600 on, writes its number,
+# and serves until killed.
 import queue, socket, struct, sys, threading, time
 
 half_trip = (int(sys.argv[2]) if len(sys.argv) > 2 else 0) / 2000
+first_only = len(sys.argv) > 3 and sys.argv[3] == "first-only"
+served = 0
 
 listener = socket.socket(socket.AF_UNIX)
 for number in range(600, 700):
@@ -60,6 +63,12 @@ def later(send):
 
 
 def serve(client):
+    global served
+    served += 1
+    if first_only and served > 1:
+        while client.recv(65536):  # taken, never answered
+            pass
+        return
     xserver = socket.socket(socket.AF_UNIX)
     xserver.connect("\0/tmp/.X11-unix/X" + sys.argv[1])
     lock = threading.Lock()

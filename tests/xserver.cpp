@@ -205,15 +205,16 @@ int start(const std::vector<std::string>& argv, const std::vector<std::string>& 
 
 }  // namespace
 
-Meddler::Meddler(const XServer& to, int round_trip_ms) {
+Meddler::Meddler(const XServer& to, int round_trip_ms, bool first_only) {
     int fds[2], told[2];
     if (pipe(fds) != 0) return;
     if (pipe2(told, O_CLOEXEC) != 0) {
         ::close(fds[0]), ::close(fds[1]);
         return;
     }
-    pid_ = start({"/usr/bin/python3", TRIO_X_MEDDLER, to.display().substr(1), std::to_string(round_trip_ms)}, {},
-                 fds[1], told[0]);
+    pid_ = start({"/usr/bin/python3", TRIO_X_MEDDLER, to.display().substr(1), std::to_string(round_trip_ms),
+                  first_only ? "first-only" : "all"},
+                 {}, fds[1], told[0]);
     ::close(fds[1]);
     ::close(told[0]);
     tell_ = told[1];

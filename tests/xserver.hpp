@@ -47,8 +47,9 @@ class XServer {
 // start.
 class Meddler {
   public:
-    // With a round trip, it holds everything back half of it each way, as a slow link does.
-    explicit Meddler(const XServer& to, int round_trip_ms = 0);
+    // With a round trip, it holds everything back half of it each way, as a slow link does; first
+    // only, it answers the first connection alone and holds later ones unanswered.
+    explicit Meddler(const XServer& to, int round_trip_ms = 0, bool first_only = false);
     ~Meddler();
     Meddler(const Meddler&) = delete;
     Meddler& operator=(const Meddler&) = delete;

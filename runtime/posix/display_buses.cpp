@@ -2,14 +2,15 @@
 // accessibility bus that screen readers listen on, which the toolkit's bridge to them would wait
 // on for ever, or start, where it cannot be reached. Each answer is awaited a moment at most; a
 // bus that does not answer is done without, and none is started for the run.
-#include <X11/Xatom.h>
 #include <gio/gio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "display_module.hpp"
 
@@ -64,9 +65,12 @@ GDBusConnection* connect_within(const std::string& address) {
 }
 
 // The session bus: the one the environment names, or the user's own at its usual place; none where
-// neither is (as under su, cron or ssh -X): the toolkit would start one, which outlives the run.
+// neither is (as under su, cron or ssh -X), nor where it would have to be started (autolaunch:,
+// which also takes the address from whoever holds an X selection): the toolkit would start one,
+// which outlives the run.
 std::string session_address() {
-    if (const char* named = variable("DBUS_SESSION_BUS_ADDRESS")) return named;
+    if (const char* named = variable("DBUS_SESSION_BUS_ADDRESS"))
+        return std::string(named).find("autolaunch:") == std::string::npos ? named : "";
     const char* runtime = variable("XDG_RUNTIME_DIR");
     struct stat st {};
     std::string usual = runtime ? std::string(runtime) + "/bus" : "";
@@ -98,27 +102,28 @@ void ask_session(GDBusConnection* session, std::string& address, bool& listened)
     }
 }
 
-// The accessibility bus an X server's root window names (AT_SPI_BUS), where no session bus can.
-std::string root_window_address(Display* x) {
-    if (!x) return "";
-    Atom property = XInternAtom(x, "AT_SPI_BUS", True);
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, left = 0;
-    unsigned char* data = nullptr;
-    std::string address;
-    if (property != None &&
-        XGetWindowProperty(x, DefaultRootWindow(x), property, 0, 1024, False, XA_STRING, &type, &format, &count, &left,
-                           &data) == Success &&
-        data && format == 8)
-        address.assign(reinterpret_cast<const char*>(data), count);
-    if (data) XFree(data);
-    return address;
+// The entries of a bus address (a list, ";" between them) that name a socket of this machine's: a
+// path (unix:path=, unix:abstract=, unix:dir=, unix:tmpdir=), never a program to run (unixexec:)
+// nor one to start a bus (autolaunch:) nor another machine (tcp:, nonce-tcp:), which a bus's answer
+// or a server could name.
+std::vector<std::string> local_sockets(const std::string& address) {
+    std::vector<std::string> entries;
+    for (std::size_t at = 0; at <= address.size();) {
+        std::size_t end = std::min(address.find(';', at), address.size());
+        std::string entry = address.substr(at, end - at);
+        if (entry.rfind("unix:", 0) == 0) entries.push_back(entry);
+        at = end + 1;
+    }
+    return entries;
 }
 
 }  // namespace
 
-bool check_buses(Display* x, const char*& silent) {
+// The accessibility bus is taken from the user's own settings alone: the one AT_SPI_BUS_ADDRESS
+// names, or the one the user's session bus gives; never from the display (its root window's
+// AT_SPI_BUS, which any client of the server may set). Only an entry of it that is a socket here
+// and answers is handed on to the toolkit's bridge.
+bool check_buses(const char*& silent) {
     static std::string asked;  // the accessibility bus asked for, for the line that says it is silent
     if (variable("NO_AT_BRIDGE")) return true;
     std::string address;
@@ -132,14 +137,12 @@ bool check_buses(Display* x, const char*& silent) {
             g_dbus_connection_close_sync(bus, nullptr, nullptr);
             g_object_unref(bus);
         }
-    } else {
-        address = root_window_address(x);
     }
-    if (!address.empty()) {
-        if (GDBusConnection* bus = connect_within(address)) {
+    for (const std::string& entry : local_sockets(address)) {
+        if (GDBusConnection* bus = connect_within(entry)) {
             g_dbus_connection_close_sync(bus, nullptr, nullptr);
             g_object_unref(bus);
-            ::setenv("AT_SPI_BUS_ADDRESS", address.c_str(), 1);  // the bridge takes the one that answered
+            ::setenv("AT_SPI_BUS_ADDRESS", entry.c_str(), 1);  // the bridge takes the one that answered
             return true;
         }
     }

@@ -138,7 +138,7 @@ int connect_to_display(void (*on_lost)(int), void (*notice)(rt::DisplayNotice, c
         backend = "x11";
     if (!backend) return 0;
     const char* silent = nullptr;
-    if (!display::check_buses(x, silent)) notice(rt::DisplayNotice::AccessibilityBusSilent, silent);
+    if (!display::check_buses(silent)) notice(rt::DisplayNotice::AccessibilityBusSilent, silent);
     keep_authority_file();
     AwayFromData away;
     gdk_set_allowed_backends(backend);
@@ -245,12 +245,21 @@ void draw_dot(void* w, double x, double y, int apart) {
     cairo_fill(d.cr);
 }
 
+// Text at x, y, made smaller where it would pass the window's right edge (large text, a long
+// translation), so that all of it shows.
 void show_text(Drawing& d, double x, double y, const char* text) {
     Utf8 shown(text);
     PangoLayout* layout = gtk_widget_create_pango_layout(d.window, shown.text);
+    int width = 0, height = 0;
+    pango_layout_get_pixel_size(layout, &width, &height);
+    double room = gtk_widget_get_allocated_width(d.window) - x - margin / 2;
+    cairo_save(d.cr);
     set_colour(d.cr, 0x241f31);
-    cairo_move_to(d.cr, x, y);
+    cairo_translate(d.cr, x, y);
+    if (width > room && room > 0) cairo_scale(d.cr, room / width, room / width);
+    cairo_move_to(d.cr, 0, 0);
     pango_cairo_show_layout(d.cr, layout);
+    cairo_restore(d.cr);
     g_object_unref(layout);
 }
 

@@ -34,7 +34,7 @@ bool handling_x_error();
 // this run), and where there is no session bus none is started. Returns false where the user asked
 // for the accessibility bus (a screen reader listens, or AT_SPI_BUS_ADDRESS names it) and it does
 // not answer; `address` then says which.
-bool check_buses(Display* x, const char*& address);
+bool check_buses(const char*& address);
 
 // Before a box or a window is shown: where a screen reader may listen (the accessibility bus is in
 // use), until the accessibility registry lists the program (its bridge has registered it), within

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <initializer_list>
 #include <thread>
 
 #include "display_module.hpp"
@@ -142,9 +143,12 @@ bool handling_x_error() { return in_x_error; }
 }  // namespace display
 
 // The X connection, made within a Waiting scope (the server's answer to it is awaited like any
-// other), then watched.
+// other), then watched. While it is made, no earlier connection is the one waited on: a silence
+// shuts the new socket.
 TRIO_STANDS_IN Display* XOpenDisplay(const char* name) {
     static auto* open = display::next<Display*(const char*)>("XOpenDisplay");
+    display::x = nullptr;
+    display::connected(-1);
     display::Waiting waiting;
     Display* d = open ? open(name) : nullptr;
     if (d) {
@@ -152,6 +156,16 @@ TRIO_STANDS_IN Display* XOpenDisplay(const char* name) {
         display::connected(ConnectionNumber(d));
     }
     return d;
+}
+
+// A connection closed is watched no more.
+TRIO_STANDS_IN int XCloseDisplay(Display* d) {
+    static auto* close = display::next<int(Display*)>("XCloseDisplay");
+    if (d == display::x) {
+        display::x = nullptr;
+        display::connected(-1);
+    }
+    return close ? close(d) : 0;
 }
 
 // The toolkit's handler of X errors is called through this module's; the previous one it asks
@@ -180,11 +194,37 @@ TRIO_STANDS_IN wl_display* wl_display_connect(const char* name) {
     return d;
 }
 
-// No code is loaded because a display says so: the modules and the input method that a server's
-// settings name (any client of the server may publish them) are not the toolkit's to take. Its
-// modules come from the user's own GTK_MODULES alone.
+namespace display {
+namespace {
+
+bool named(const gchar* name, std::initializer_list<const char*> names) {
+    for (const char* n : names)
+        if (name && std::strcmp(name, n) == 0) return true;
+    return false;
+}
+
+// A theme's name, not a path: no folder of someone else's is read as a theme.
+bool plain_name(const GValue* value) {
+    const gchar* text = G_VALUE_HOLDS_STRING(value) ? g_value_get_string(value) : nullptr;
+    return !text || (!std::strchr(text, '/') && text[0] != '.');
+}
+
+}  // namespace
+}  // namespace display
+
+// No code is loaded because a display says so, nor files of someone else's: the modules and the
+// input method that a server's settings name (any client of the server may publish them) are not
+// the toolkit's to take, nor a theme named by a path. Its modules come from the user's own
+// GTK_MODULES alone.
 TRIO_STANDS_IN gboolean gdk_screen_get_setting(GdkScreen* screen, const gchar* name, GValue* value) {
     static auto* get = display::next<gboolean(GdkScreen*, const gchar*, GValue*)>("gdk_screen_get_setting");
-    if (name && (std::strcmp(name, "gtk-modules") == 0 || std::strcmp(name, "gtk-im-module") == 0)) return FALSE;
-    return get ? get(screen, name, value) : FALSE;
+    if (display::named(name, {"gtk-modules", "gtk-im-module"})) return FALSE;
+    if (!get || !get(screen, name, value)) return FALSE;
+    if (display::named(name, {"gtk-theme-name", "gtk-key-theme-name", "gtk-icon-theme-name", "gtk-cursor-theme-name",
+                              "gtk-sound-theme-name"}) &&
+        !display::plain_name(value)) {
+        g_value_reset(value);
+        return FALSE;
+    }
+    return TRUE;
 }

@@ -44,21 +44,6 @@ void refuse_unless_regular(const struct stat& st, const Message& what) {
     if (!S_ISREG(st.st_mode)) raise(PathFileAccess, {Msg::NotRegular, {what}});
 }
 
-// The look-alike opened for reading, without waiting: should it have been swapped for something
-// else since it was looked at, the open still does not wait for a writer or set a device going.
-int open_look_alike(const std::string& path, const Message& what) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) refuse_unless_regular(st, what);
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
-        ::close(fd);
-        refuse_unless_regular(st, what);
-        raise(PathFileAccess, {Msg::NotRegular, {what}});
-    }
-    if (fd >= 0) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return fd;
-}
-
 // Whether the runner or root has the entry (not what a link leads to: the link itself).
 bool runners(const struct stat& st) { return st.st_uid == ::geteuid() || st.st_uid == 0; }
 
@@ -84,11 +69,57 @@ struct Strangers {
     // Whether path is a stranger's, and so not to be read.
     bool passes_over(const std::string& path) {
         struct stat st {};
-        if (!shared || ::lstat(path.c_str(), &st) != 0 || runners(st)) return false;
+        return shared && ::lstat(path.c_str(), &st) == 0 && !runners(st) && note(path, st);
+    }
+    bool note(const std::string& path, const struct stat& st) {
         if (first.empty()) first = path, owner = st.st_uid;
         return true;
     }
+    // The file at path, opened for reading in a folder others can write: a file, not a link, is
+    // taken as it was opened (no link followed, no FIFO waited on), its owner read from the very
+    // file opened; a link, where it is the runner's, is followed, and taken where it and what it
+    // led to are still the same after. Anything a stranger put there, or swapped in meanwhile, is
+    // not read: -1, noted; where there is nothing, -1 with errno ENOENT.
+    int open(const std::string& path) {
+        int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        struct stat link {
+        }, opened{}, now{};
+        bool is_link = fd < 0 && errno == ELOOP && ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+        if (is_link) {
+            if (!runners(link)) return note(path, link), -1;
+            fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        }
+        if (fd < 0) return -1;
+        bool same = ::fstat(fd, &opened) == 0;
+        if (is_link)
+            same = same && ::lstat(path.c_str(), &now) == 0 && now.st_ino == link.st_ino && now.st_dev == link.st_dev &&
+                   ::stat(path.c_str(), &now) == 0 && now.st_ino == opened.st_ino && now.st_dev == opened.st_dev;
+        if (!same || (!is_link && !runners(opened))) {
+            ::close(fd);
+            note(path, is_link ? link : opened);
+            errno = EACCES;
+            return -1;
+        }
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        return fd;
+    }
 };
+
+// The look-alike opened for reading, without waiting: should it have been swapped for something
+// else since it was looked at, the open still does not wait for a writer or set a device going;
+// in a folder others can write, as strangers open it.
+int open_look_alike(const std::string& path, const Message& what, Strangers& strangers) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) refuse_unless_regular(st, what);
+    int fd = strangers.shared ? strangers.open(path) : ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        ::close(fd);
+        refuse_unless_regular(st, what);
+        raise(PathFileAccess, {Msg::NotRegular, {what}});
+    }
+    if (fd >= 0) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
 
 }  // namespace
 
@@ -102,7 +133,7 @@ File open_input(const std::string& name, std::string& read_as) {
     Message what = rt::name(name);  // the file opened, as reports name it
     read_as = name;
     Strangers strangers(name);
-    int fd = strangers.passes_over(name) ? -1 : ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = strangers.shared ? strangers.open(name) : ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0 && (errno == ENOENT || !strangers.first.empty())) {
         std::vector<std::string> others = names_differing_in_case(name);
         std::erase_if(others, [&](const std::string& other) { return strangers.passes_over(other); });
@@ -115,26 +146,19 @@ File open_input(const std::string& name, std::string& read_as) {
         if (others.size() == 1) {
             read_as = others[0];
             what = {Msg::ForName, {rt::name(others[0]), rt::name(name)}};
-            fd = open_look_alike(others[0], what);
-        } else if (!strangers.first.empty()) {
-            refuse_strangers(strangers.first, strangers.owner);
-        } else {
-            errno = ENOENT;
+            fd = open_look_alike(others[0], what, strangers);
         }
+        if (fd < 0 && !strangers.first.empty()) refuse_strangers(strangers.first, strangers.owner);
+        if (others.empty()) errno = ENOENT;
     }
     if (fd < 0) {
         int err = errno;
         raise_system(error_for_errno(err, PathFileAccess), Msg::Opening, {what}, err);
     }
-    // The very entry checked: one a stranger put in its place meanwhile is not read either.
-    if (strangers.passes_over(read_as)) {
-        ::close(fd);
-        refuse_strangers(strangers.first, strangers.owner);
-    }
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) == 0 && (S_ISDIR(st.st_mode) || (strangers.shared && !S_ISREG(st.st_mode)))) {
         ::close(fd);
-        raise(PathFileAccess, {Msg::IsDirectory, {what}});
+        refuse_unless_regular(st, what);
     }
     return File(fd);
 }

@@ -81,9 +81,11 @@ struct Gdi32 {
     decltype(&::SetBkMode) SetBkMode = get<decltype(::SetBkMode)>("SetBkMode");
     decltype(&::SetTextColor) SetTextColor = get<decltype(::SetTextColor)>("SetTextColor");
     decltype(&::TextOutW) TextOutW = get<decltype(::TextOutW)>("TextOutW");
+    decltype(&::GetTextExtentPoint32W) GetTextExtentPoint32W =
+        get<decltype(::GetTextExtentPoint32W)>("GetTextExtentPoint32W");
     bool loaded() const {
         return CreatePen && CreateSolidBrush && CreateFontW && SelectObject && DeleteObject && MoveToEx && LineTo &&
-               Ellipse && SetBkMode && SetTextColor && TextOutW;
+               Ellipse && SetBkMode && SetTextColor && TextOutW && GetTextExtentPoint32W;
     }
 };
 
@@ -140,7 +142,8 @@ int form_dpi = USER_DEFAULT_SCREEN_DPI;
 struct Drawing {
     HDC dc;
     DrawingScale scale;
-    double pixel;  // one logical pixel (96 to the inch) in the window's
+    double pixel;         // one logical pixel (96 to the inch) in the window's
+    double client_width;  // in the window's pixels
 };
 
 COLORREF colour(int rgb) { return RGB(rgb >> 16 & 255, rgb >> 8 & 255, rgb & 255); }
@@ -175,15 +178,26 @@ void draw_dot(void* w, double x, double y, int apart) {
     g.DeleteObject(g.SelectObject(d.dc, pen_before));
 }
 
-void show_text(Drawing& d, double x, double y, const char* text) {
-    const Gdi32& g = gdi32();
-    HFONT font = g.CreateFontW(-static_cast<int>(12 * d.pixel + 0.5), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+HFONT text_font(double height) {
+    return gdi32().CreateFontW(-static_cast<int>(height + 0.5), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
                                DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
                                DEFAULT_PITCH | FF_SWISS, L"Segoe UI");
-    HGDIOBJ before = g.SelectObject(d.dc, font);
+}
+
+// Text at x, y, made smaller where it would pass the window's right edge (large text, a long
+// translation), so that all of it shows.
+void show_text(Drawing& d, double x, double y, const char* text) {
+    const Gdi32& g = gdi32();
+    std::wstring shown = wide(text);
+    double height = 12 * d.pixel;
+    HGDIOBJ before = g.SelectObject(d.dc, text_font(height));
+    SIZE size{};
+    double room = d.client_width - x - 12 * d.pixel;
+    if (g.GetTextExtentPoint32W(d.dc, shown.c_str(), static_cast<int>(shown.size()), &size) && size.cx > room &&
+        room > 0)
+        g.DeleteObject(g.SelectObject(d.dc, text_font(height * room / size.cx)));
     g.SetBkMode(d.dc, TRANSPARENT);
     g.SetTextColor(d.dc, colour(0x241f31));
-    std::wstring shown = wide(text);
     g.TextOutW(d.dc, static_cast<int>(x), static_cast<int>(y), shown.c_str(), static_cast<int>(shown.size()));
     g.DeleteObject(g.SelectObject(d.dc, before));
 }
@@ -207,7 +221,7 @@ void paint(HWND window) {
     if (dc && form_paint && gdi32().loaded()) {
         RECT client{};
         u.GetClientRect(window, &client);
-        Drawing d{dc, {}, form_dpi / 96.0};
+        Drawing d{dc, {}, form_dpi / 96.0, static_cast<double>(client.right)};
         d.scale.area_left = 24 * d.pixel;
         d.scale.area_top = 44 * d.pixel;
         d.scale.area_width = std::max(0.0, client.right - 48 * d.pixel);
