@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the benchmarks need: with apt-get when
-# run as root, otherwise it prints the command to run. Named extras add what one more task needs:
-# `package` (the Debian package and lintian), `windows` (MinGW-w64 for 64-bit and 32-bit Windows,
-# and Wine with its 32-bit side, which are i386 packages), `cross` (Debian's cross compilers for
-# i386, arm64 and s390x, and qemu-user to run what they build), `fresh` (debootstrap, to try the
-# opening commands in a fresh Debian root), `package-ARCH` (what the Debian package needs to be
-# cross-built for Debian's ARCH port, arm64 or i386 say: that architecture added to dpkg's, and the
-# package's build dependencies of it).
+# Installs the Debian packages the build, the tests and the benchmarks need: with apt-get when run
+# as root, otherwise it prints the command to run. Named extras add what one more task needs:
+# `package` (the Debian package, lintian and what its own tests need), `windows` (MinGW-w64 for
+# 64-bit and 32-bit Windows, and Wine with its 32-bit side, which are i386 packages), `cross`
+# (Debian's cross compilers for i386, arm64 and s390x, and qemu-user to run what they build),
+# `fresh` (debootstrap, to try the opening commands in a fresh Debian root), `package-ARCH` (what
+# the Debian package needs to be cross-built for Debian's ARCH port, arm64 or i386 say: that
+# architecture added to dpkg's, and the package's build dependencies of it).
 set -euo pipefail
 
 packages=(cmake g++ make gettext locales libfast-float-dev libgtest-dev libbenchmark-dev libgtk-3-dev libx11-dev pkg-config
@@ -17,7 +17,7 @@ cross_package=
 for extra in "$@"; do
   case $extra in
     package-*) cross_package=${extra#package-}; packages+=(dpkg-dev debhelper) ;;
-    package) packages+=(build-essential dpkg-dev debhelper lintian binutils) ;;
+    package) packages+=(build-essential dpkg-dev debhelper lintian binutils xauth) ;;
     windows) packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386 googletest zip) ;;
     cross) packages+=(g++-i686-linux-gnu g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user) ;;
     fresh) packages+=(debootstrap) ;;

@@ -16,7 +16,7 @@ fail() { echo "package: $*"; exit 1; }
 lintian --info --fail-on error,warning "$deb" || fail "lintian reports errors or warnings"
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "version is not $version"
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libc6 libgtk-3-0 libx11-6 libstdc++6; do grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"; done
+for lib in libc6 libgtk-3-0 libstdc++6; do grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"; done
 contents=$(dpkg-deb -c "$deb")
 for f in usr/bin/photo usr/bin/computer usr/bin/tallage 'usr/lib/[^ ]*/trio/trio-display\.so' \
          usr/share/man/man1/photo.1.gz usr/share/man/man1/computer.1.gz usr/share/man/man1/tallage.1.gz \
