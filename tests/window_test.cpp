@@ -336,7 +336,7 @@ TEST(Box, ComputerWaitsForOkWithItsResultComplete) {
         Running computer(test::bin("computer"), dir, {}, display, environment);
         unsigned long w = server->wait_for_window("^computer$", row.around == Around::slow_link ? 30000 : 10000);
         if (w == 0) {
-            ADD_FAILURE() << "no box on " << display;
+            ADD_FAILURE() << "no box on " << display << "; computer said: " << computer.finish(0).err;
             continue;
         }
         EXPECT_EQ(dir.read("computer.sol"), test::lines("2\n3\n4\n6\n12\n"));

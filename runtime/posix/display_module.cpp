@@ -12,8 +12,10 @@
 #include <wayland-client.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "display.hpp"
 #include "errors.hpp"
@@ -66,10 +68,20 @@ void keep_toolkit_quiet() {
 // A connection of the kind, where the display can be reached and answers; the toolkit is then
 // given that kind alone, so that it never waits on one that does not answer. The X server's is
 // kept until the toolkit has its own: a server whose last client leaves starts afresh, and would
-// drop the toolkit's connection made just after.
+// drop the toolkit's connection made just after. For the same reason a connection refused at once
+// is tried again a moment later, twice: another client may have just left such a server, which
+// drops the connections it took while starting afresh. One that went silent is not tried again.
 Display* x_answers() {
-    display::Waiting waiting;
-    return XOpenDisplay(nullptr);
+    for (int tries = 1;; ++tries) {
+        auto began = std::chrono::steady_clock::now();
+        Display* x = nullptr;
+        {
+            display::Waiting waiting;
+            x = XOpenDisplay(nullptr);
+        }
+        if (x || tries == 3 || std::chrono::steady_clock::now() - began > std::chrono::seconds(1)) return x;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
 }
 
 bool wayland_answers() {
