@@ -90,11 +90,18 @@ struct Dpi {
     }
 };
 
-// The colour at a point of the window, once drawn: 0xRRGGBB.
-unsigned long colour_at(unsigned long window, double x, double y) {
-    std::vector<unsigned long> pixels = ::x->pixels(window, static_cast<int>(x), static_cast<int>(y), 1, 1, 5000, true);
-    return pixels.empty() ? 0xffffffffUL : pixels[0];
-}
+// The window as drawn (not one colour, and the same twice in a row), to read colours from: an
+// unpainted window reads black, and one only cleared reads all in its background.
+struct Picture {
+    Picture(unsigned long window, int width, int height)
+        : width(width), pixels(::x->pixels(window, 0, 0, width, height)) {}
+    // The colour at a point: 0xRRGGBB.
+    unsigned long at(double x, double y) const {
+        return pixels.empty() ? 0xffffffffUL : pixels[static_cast<int>(y) * width + static_cast<int>(x)];
+    }
+    int width;
+    std::vector<unsigned long> pixels;
+};
 bool reddish(unsigned long c) { return (c >> 16 & 255) > 0xa0 && (c >> 8 & 255) < 0x60 && (c & 255) < 0x60; }
 bool bluish(unsigned long c) { return (c & 255) > 0xa0 && (c >> 16 & 255) < 0x60; }
 bool greyish(unsigned long c) {
@@ -130,9 +137,11 @@ TEST(Window, ShowsForm1AtItsPlaceAndClosesOnTheWindowManagersRequest) {
         EXPECT_EQ(number_after(info, "Width"), g.width);
         EXPECT_EQ(number_after(info, "Height"), g.height);
         double at = g.dpi / 96.0;
-        EXPECT_TRUE(reddish(colour_at(w, 104.25 * at, 182 * at))) << std::hex << colour_at(w, 104.25 * at, 182 * at);
-        EXPECT_TRUE(bluish(colour_at(w, 207.75 * at, 44 * at))) << std::hex << colour_at(w, 207.75 * at, 44 * at);
-        EXPECT_TRUE(greyish(colour_at(w, 156 * at, 113 * at))) << std::hex << colour_at(w, 156 * at, 113 * at);
+        Picture drawn(w, number_after(info, "Width"), number_after(info, "Height"));
+        ASSERT_FALSE(drawn.pixels.empty()) << "Form1 is not drawn";
+        EXPECT_TRUE(reddish(drawn.at(104.25 * at, 182 * at))) << std::hex << drawn.at(104.25 * at, 182 * at);
+        EXPECT_TRUE(bluish(drawn.at(207.75 * at, 44 * at))) << std::hex << drawn.at(207.75 * at, 44 * at);
+        EXPECT_TRUE(greyish(drawn.at(156 * at, 113 * at))) << std::hex << drawn.at(156 * at, 113 * at);
         // The result is complete under its own name while the window waits.
         EXPECT_EQ(test::count_lines(dir.read("tallage.sol")), 9999u);
         EXPECT_EQ(dir.entries(), (std::vector<std::string>{"tallage.dat", "tallage.sol"}));

@@ -154,8 +154,7 @@ void XServer::request_close(unsigned long window) const {
     XCloseDisplay(d);
 }
 
-std::vector<unsigned long> XServer::pixels(unsigned long window, int x, int y, int w, int h, int timeout_ms,
-                                           bool one_colour) const {
+std::vector<unsigned long> XServer::pixels(unsigned long window, int x, int y, int w, int h, int timeout_ms) const {
     Display* d = XOpenDisplay(display_.c_str());
     if (!d) return {};
     // A window that goes away meanwhile is an empty answer, not the end of the tests.
@@ -170,8 +169,7 @@ std::vector<unsigned long> XServer::pixels(unsigned long window, int x, int y, i
                 for (int column = 0; column < w; ++column) now.push_back(XGetPixel(image, column, row));
             XDestroyImage(image);
         }
-        bool drawn = !now.empty() &&
-                     (one_colour || std::adjacent_find(now.begin(), now.end(), std::not_equal_to<>()) != now.end());
+        bool drawn = std::adjacent_find(now.begin(), now.end(), std::not_equal_to<>()) != now.end();
         if (drawn && now == last) found = now;
         last = now;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

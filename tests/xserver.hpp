@@ -29,10 +29,9 @@ class XServer {
     void request_close(unsigned long window) const;
     // Stops the server (SIGSTOP): it keeps taking connections and answers none.
     void stop() const;
-    // The pixels of a w by h area of the window at x, y, once drawn (not all one colour, unless
-    // one_colour is, and the same twice in a row); empty if they are not within timeout_ms.
-    std::vector<unsigned long> pixels(unsigned long window, int x, int y, int w, int h, int timeout_ms = 5000,
-                                      bool one_colour = false) const;
+    // The pixels of a w by h area of the window at x, y, once drawn (not all one colour, and the
+    // same twice in a row); empty if they are not within timeout_ms.
+    std::vector<unsigned long> pixels(unsigned long window, int x, int y, int w, int h, int timeout_ms = 5000) const;
 
   private:
     void start(int number, bool resetting);
