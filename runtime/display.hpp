@@ -20,12 +20,25 @@ struct DrawingOps {
     void (*note)(void* window, const char* text);
 };
 
+// The drawing's layout in logical pixels (96 to the inch), the same on every platform: the margin
+// around it, the line of the note above it (the note half a margin in), and a dot's radius.
+constexpr double drawing_margin = 24, note_line = 20, dot_radius = 4;
+
 // Where a drawing's coordinates land in an area of pixels: the rectangle the form chose (its
 // scale) fills the area, the same scale both ways, centred; one of no width or height is centred
 // where it is. A left beyond right, or a top beyond bottom, turns that way round.
 struct DrawingScale {
     double left = 0, top = 0, right = 1, bottom = 1;                      // the form's scale
     double area_left = 0, area_top = 0, area_width = 0, area_height = 0;  // the pixels it fills
+    // The area of a client area of width by height pixels: within the margin, below the note's
+    // line; pixel is one logical pixel in the client area's own.
+    void fill(double width, double height, double pixel) {
+        area_left = drawing_margin * pixel;
+        area_top = (drawing_margin + note_line) * pixel;
+        area_width = width > 2 * drawing_margin * pixel ? width - 2 * drawing_margin * pixel : 0;
+        area_height =
+            height > (2 * drawing_margin + note_line) * pixel ? height - (2 * drawing_margin + note_line) * pixel : 0;
+    }
     double unit() const {
         double across = right > left ? right - left : left - right, down = bottom > top ? bottom - top : top - bottom;
         double u = across > 0 ? area_width / across : -1;

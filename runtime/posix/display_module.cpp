@@ -11,7 +11,6 @@
 #include <unistd.h>
 #include <wayland-client.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -230,7 +229,6 @@ struct Drawing {
     cairo_t* cr;
     rt::DrawingScale scale;
 };
-constexpr double margin = 24, note_height = 20, dot_radius = 4;
 
 void set_colour(cairo_t* cr, int rgb) {
     cairo_set_source_rgb(cr, (rgb >> 16 & 255) / 255.0, (rgb >> 8 & 255) / 255.0, (rgb & 255) / 255.0);
@@ -253,7 +251,7 @@ void draw_line(void* w, double x1, double y1, double x2, double y2) {
 void draw_dot(void* w, double x, double y, int apart) {
     auto& d = *static_cast<Drawing*>(w);
     set_colour(d.cr, apart ? 0xc01c28 : 0x1c71d8);
-    cairo_arc(d.cr, d.scale.x(x), d.scale.y(y), apart ? dot_radius * 1.5 : dot_radius, 0, 2 * G_PI);
+    cairo_arc(d.cr, d.scale.x(x), d.scale.y(y), apart ? rt::dot_radius * 1.5 : rt::dot_radius, 0, 2 * G_PI);
     cairo_fill(d.cr);
 }
 
@@ -264,7 +262,7 @@ void show_text(Drawing& d, double x, double y, const char* text) {
     PangoLayout* layout = gtk_widget_create_pango_layout(d.window, shown.text);
     int width = 0, height = 0;
     pango_layout_get_pixel_size(layout, &width, &height);
-    double room = gtk_widget_get_allocated_width(d.window) - x - margin / 2;
+    double room = gtk_widget_get_allocated_width(d.window) - x - rt::drawing_margin / 2;
     cairo_save(d.cr);
     set_colour(d.cr, 0x241f31);
     cairo_translate(d.cr, x, y);
@@ -280,16 +278,13 @@ void draw_label(void* w, double x, double y, const char* text) {
     show_text(d, d.scale.x(x) + 4, d.scale.y(y) + 2, text);
 }
 
-void draw_note(void* w, const char* text) { show_text(*static_cast<Drawing*>(w), margin / 2, 4, text); }
+void draw_note(void* w, const char* text) { show_text(*static_cast<Drawing*>(w), rt::drawing_margin / 2, 4, text); }
 
 // The form's Paint, on the window's own drawing (its background drawn first): no widget is added,
 // Form1 holds no controls.
 gboolean on_draw(GtkWidget* window, cairo_t* cr, gpointer paint) {
     Drawing d{window, cr, {}};
-    d.scale.area_left = margin;
-    d.scale.area_top = margin + note_height;
-    d.scale.area_width = std::max(0, gtk_widget_get_allocated_width(window) - 2 * int(margin));
-    d.scale.area_height = std::max(0, gtk_widget_get_allocated_height(window) - 2 * int(margin) - int(note_height));
+    d.scale.fill(gtk_widget_get_allocated_width(window), gtk_widget_get_allocated_height(window), 1);
     rt::DrawingOps ops{&d, draw_scale, draw_line, draw_dot, draw_label, draw_note};
     reinterpret_cast<void (*)(const rt::DrawingOps*)>(paint)(&ops);
     return FALSE;

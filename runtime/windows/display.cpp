@@ -2,7 +2,6 @@
 // loaded from the system's folder when something is first to be shown.
 #include "display.hpp"
 
-#include <algorithm>
 #include <string>
 
 #include "windows.hpp"
@@ -170,7 +169,7 @@ void draw_dot(void* w, double x, double y, int apart) {
     HBRUSH brush = g.CreateSolidBrush(colour(rgb));
     HPEN pen = g.CreatePen(PS_SOLID, 1, colour(rgb));
     HGDIOBJ brush_before = g.SelectObject(d.dc, brush), pen_before = g.SelectObject(d.dc, pen);
-    double r = (apart ? 6 : 4) * d.pixel;
+    double r = (apart ? dot_radius * 1.5 : dot_radius) * d.pixel;
     double cx = d.scale.x(x), cy = d.scale.y(y);
     g.Ellipse(d.dc, static_cast<int>(cx - r), static_cast<int>(cy - r), static_cast<int>(cx + r + 1),
               static_cast<int>(cy + r + 1));
@@ -192,7 +191,7 @@ void show_text(Drawing& d, double x, double y, const char* text) {
     double height = 12 * d.pixel;
     HGDIOBJ before = g.SelectObject(d.dc, text_font(height));
     SIZE size{};
-    double room = d.client_width - x - 12 * d.pixel;
+    double room = d.client_width - x - drawing_margin / 2 * d.pixel;
     if (g.GetTextExtentPoint32W(d.dc, shown.c_str(), static_cast<int>(shown.size()), &size) && size.cx > room &&
         room > 0)
         g.DeleteObject(g.SelectObject(d.dc, text_font(height * room / size.cx)));
@@ -209,7 +208,7 @@ void draw_label(void* w, double x, double y, const char* text) {
 
 void draw_note(void* w, const char* text) {
     auto& d = *static_cast<Drawing*>(w);
-    show_text(d, 12 * d.pixel, 4 * d.pixel, text);
+    show_text(d, drawing_margin / 2 * d.pixel, 4 * d.pixel, text);
 }
 
 // The client area drawn by the form's Paint, within a margin and below the note's line, at the
@@ -222,10 +221,7 @@ void paint(HWND window) {
         RECT client{};
         u.GetClientRect(window, &client);
         Drawing d{dc, {}, form_dpi / 96.0, static_cast<double>(client.right)};
-        d.scale.area_left = 24 * d.pixel;
-        d.scale.area_top = 44 * d.pixel;
-        d.scale.area_width = std::max(0.0, client.right - 48 * d.pixel);
-        d.scale.area_height = std::max(0.0, client.bottom - 68 * d.pixel);
+        d.scale.fill(client.right, client.bottom, d.pixel);
         DrawingOps ops{&d, draw_scale, draw_line, draw_dot, draw_label, draw_note};
         form_paint(&ops);
     }
