@@ -322,10 +322,15 @@ bool is_line(const std::string& text, const std::string& pattern, const std::str
     }
 }
 
-Bystander::Bystander(const std::string& dir, std::vector<std::string> args) {
-    // The marker's path as Wine shows the machine's root: drive Z.
-    marker_ = "Z:" + (marks_ / "ready");
-    std::replace(marker_.begin(), marker_.end(), '/', '\\');
+Bystander::Bystander(const std::string& dir, std::vector<std::string> args, bool until_released) {
+    // The marks' paths as Wine shows the machine's root: drive Z.
+    auto windows_path = [this](const char* name) {
+        std::string path = "Z:" + (marks_ / name);
+        std::replace(path.begin(), path.end(), '/', '\\');
+        return path;
+    };
+    marker_ = windows_path("ready");
+    if (until_released) args.push_back(windows_path("released"));
     args.push_back(marker_);
     RunOptions options;
     options.args = std::move(args);

@@ -123,8 +123,10 @@ bool is_line(const std::string& text, const std::string& pattern, const std::str
 // it is ready (it holds the file, or watches for it); finish() waits for its end.
 class Bystander {
   public:
-    Bystander(const std::string& dir, std::vector<std::string> args);
+    // A holder given `until_released` holds its file until release(), within its time.
+    Bystander(const std::string& dir, std::vector<std::string> args, bool until_released = false);
     RunResult finish() { return result_.get(); }
+    void release() { marks_.write("released", ""); }
     // The file a snatcher creates once it has had its go at the file it watched for, as Windows
     // names it.
     std::string done() const { return marker_ + ".done"; }
