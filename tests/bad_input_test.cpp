@@ -198,7 +198,7 @@ void check(const Program& p, const Hostile& c) {
     std::optional<test::Bystander> holder, reader;
     // The result is held until the program has ended, however long a busy machine takes to start it.
     if (windows_only(c.setup))
-        holder.emplace(dir.path(), std::vector<std::string>{"hold", p.result, "rw", "120000"}, true);
+        holder.emplace(dir.path(), std::vector<std::string>{"hold", p.result, "rw", "30000"}, true);
     if (c.setup == Setup::TemporaryReadResultHeldOpen)
         reader.emplace(dir.path(),
                        std::vector<std::string>{"snatch", ".", "." + std::string(p.result) + ".tmp", "rwd", "3000"});

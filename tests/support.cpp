@@ -334,9 +334,17 @@ Bystander::Bystander(const std::string& dir, std::vector<std::string> args, bool
     args.push_back(marker_);
     RunOptions options;
     options.args = std::move(args);
-    result_ = std::async(std::launch::async, [=] { return run(bin("bystander"), dir, options); });
-    while (!marks_.exists("ready") && result_.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+    options.timeout_ms = 60000;
+    // Wine now and then fails to start a program at all on a busy machine: one that ends before it
+    // is ready is started again, as a test that went on without it would test nothing.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        result_ = std::async(std::launch::async, [=] { return run(bin("bystander"), dir, options); });
+        while (!marks_.exists("ready") &&
+               result_.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+        }
+        if (marks_.exists("ready")) return;
     }
+    throw std::runtime_error("the bystander never got ready: " + result_.get().err);
 }
 
 }  // namespace test
