@@ -95,9 +95,10 @@ struct Dpi {
 struct Picture {
     Picture(unsigned long window, int width, int height)
         : width(width), pixels(::x->pixels(window, 0, 0, width, height)) {}
-    // The colour at a point: 0xRRGGBB.
+    // The colour at a point: 0xRRGGBB; none of the three kinds for a point outside the window.
     unsigned long at(double x, double y) const {
-        return pixels.empty() ? 0xffffffffUL : pixels[static_cast<int>(y) * width + static_cast<int>(x)];
+        std::size_t i = static_cast<std::size_t>(y) * width + static_cast<std::size_t>(x);
+        return x < 0 || y < 0 || x >= width || i >= pixels.size() ? 0xffffffffUL : pixels[i];
     }
     int width;
     std::vector<unsigned long> pixels;
