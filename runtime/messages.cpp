@@ -2,6 +2,7 @@
 // function that puts a message in words.
 #include "messages.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -178,6 +179,8 @@ const char* english(Msg id) {
             return N_("no display: standard error cannot be kept from the window libraries (no /dev/null)");
         case Msg::DisplayNotOpened: return N_("no display can be opened at {display}");
         case Msg::DisplaysNotOpened: return N_("no display can be opened at {wayland} or {x}");
+        // TRANSLATORS: a display that answers, but too slowly or too much to ever be done
+        case Msg::DisplayTooSlow: return N_("the display {display} did not finish answering within a minute");
         case Msg::NoWindowSystem: return N_("the window system ({library}) cannot be loaded");
         case Msg::NoWindowHere: return N_("no window can be made here");
         // TRANSLATORS: the line at the top of tallage's window: "tallage.sol: 9,999 lines, sum 56"
@@ -205,16 +208,6 @@ bool shows_as_it_reads(std::string_view text);
 
 namespace {
 
-// The sentence as it is shown: in the user's language, where its translation is whole and shows as
-// it reads. A line of the program's keeps its English frame in every language, as scripts and
-// people find a program's lines by its name and a colon.
-const char* sentence(Msg id) {
-    const char* source = english(id);
-    if (id == Msg::Line || !*source) return source;
-    const char* translated = os::translation(source);
-    return translated && shows_as_it_reads(translated) ? translated : source;
-}
-
 // The placeholder that opens at text[i] ("{file}": a name of letters and underscores in braces),
 // its name into name; its length, or 0 where the brace opens none (it is then text).
 std::size_t placeholder_at(std::string_view text, std::size_t i, std::string_view& name) {
@@ -225,6 +218,31 @@ std::size_t placeholder_at(std::string_view text, std::size_t i, std::string_vie
     if (end == i + 1 || end == text.size() || text[end] != '}') return 0;
     name = text.substr(i + 1, end - i - 1);
     return end - i + 1;
+}
+
+// A sentence's placeholders, each as often as it stands there, in order of their names.
+std::vector<std::string_view> placeholders(std::string_view text) {
+    std::vector<std::string_view> names;
+    std::string_view name;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (placeholder_at(text, i, name)) names.push_back(name);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The sentence as it is shown: in the user's language, where its translation is whole, shows as
+// it reads and has the English sentence's placeholders, each as often (a catalog can drop no part
+// of a report, its error's number and name among them, nor add one); else in English. A line of
+// the program's keeps its English frame in every language, as scripts and people find a program's
+// lines by its name and a colon.
+const char* sentence(Msg id) {
+    const char* source = english(id);
+    if (id == Msg::Line || !*source) return source;
+    const char* translated = os::translation(source);
+    if (!translated || translated == source || !translated[std::strspn(translated, " ")] ||
+        !shows_as_it_reads(translated))
+        return source;
+    return placeholders(translated) == placeholders(source) ? translated : source;
 }
 
 // Which part a placeholder stands for: the place of its name among the English sentence's

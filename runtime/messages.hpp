@@ -148,6 +148,7 @@ enum class Msg : unsigned short {
     NoNullDevice,
     DisplayNotOpened,
     DisplaysNotOpened,
+    DisplayTooSlow,
     NoWindowSystem,
     NoWindowHere,
     ResultSummary,

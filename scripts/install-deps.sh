@@ -9,10 +9,10 @@
 # architecture added to dpkg's, and the package's build dependencies of it).
 set -euo pipefail
 
-packages=(cmake g++ make gettext locales libfast-float-dev libgtest-dev libbenchmark-dev libgtk-3-dev libx11-dev pkg-config
+packages=(cmake g++ make gettext locales libfast-float-dev libgtest-dev libbenchmark-dev libgtk-3-dev libx11-dev libacl1-dev pkg-config
           xvfb xdotool x11-utils x11-xserver-utils dbus-daemon at-spi2-core python3-pyatspi weston
           hyperfine time python3 zenity clang clang-format libclang-rt-dev
-          man-db groff-base mandoc xfonts-base)
+          man-db groff-base mandoc xfonts-base acl)
 cross_package=
 for extra in "$@"; do
   case $extra in

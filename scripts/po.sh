@@ -2,7 +2,7 @@
 # The translations' template and its catalogs. `po.sh template` makes po/trio.pot anew from the
 # catalog of messages (runtime/messages.cpp, each sentence marked N_); `po.sh check` fails unless
 # the template is that of the sources, and every language in po/LINGUAS has every message of it
-# translated, well-formed (msgfmt --check) and with the same placeholders as the English.
+# translated, well-formed (msgfmt --check) and with the same placeholders as the English, each as often.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 template() {
@@ -23,7 +23,7 @@ case ${1:-check} in
       stats=$(msgfmt --check --statistics -o /dev/null "$po" 2>&1) || { echo "po: $po: $stats" >&2; status=1; continue; }
       msgcmp "$po" po/trio.pot 2>/dev/null || { echo "po: $po lacks messages of the template" >&2; status=1; }
       case $stats in *fuzzy*|*untranslated*) echo "po: $po: $stats" >&2; status=1 ;; esac
-      # Every placeholder of the English, and no other, in each translation.
+      # Every placeholder of the English, as many times, and no other, in each translation.
       python3 - "$po" <<'PY' || status=1
 import re, sys
 def entries(path):
@@ -39,7 +39,7 @@ def entries(path):
                 parts[key] += line[1:-1]
         if parts.get("msgid"):
             yield parts["msgid"], parts.get("msgstr", "")
-names = lambda text: set(re.findall(r"\{\w+\}", text))
+names = lambda text: sorted(re.findall(r"\{\w+\}", text))  # each, as many times
 bad = [(i, s) for i, s in entries(sys.argv[1]) if names(i) != names(s)]
 for i, s in bad:
     print(f"po: {sys.argv[1]}: the placeholders of {i!r} differ in {s!r}", file=sys.stderr)

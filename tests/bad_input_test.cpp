@@ -38,6 +38,7 @@ enum class Setup {
     TemporaryReadResultHeldOpen,
     StrangersInput,           // the input, in a folder others can write, is another user's
     StrangersInputBesideOwn,  // and the runner's own is there, in another case
+    StrangersInputByList,     // the input is another user's, in a folder an access list lets them write
     AppendOnlyDirectory       // the folder lets no file in it be renamed or removed
 };
 
@@ -96,7 +97,7 @@ bool posix_only(Setup setup) {
 // What takes root to set up here: another user's files, a folder's attributes.
 bool planted(Setup setup) {
     return setup == Setup::StrangersInput || setup == Setup::StrangersInputBesideOwn ||
-           setup == Setup::AppendOnlyDirectory;
+           setup == Setup::StrangersInputByList || setup == Setup::AppendOnlyDirectory;
 }
 
 void check(const Program& p, const Hostile& c) {
@@ -110,6 +111,8 @@ void check(const Program& p, const Hostile& c) {
     // qemu-user keeps real-time signals of its own, and hands the program another one than sent.
     if (c.signal >= SIGRTMIN && std::getenv("TRIO_TEST_WRAPPER")) return;
     if (planted(c.setup) && ::geteuid() != 0) return;
+    // A build of another machine's reads no access lists (it takes group bits for others').
+    if (c.setup == Setup::StrangersInputByList && !test::native()) return;
     SCOPED_TRACE(std::string(p.name) + ": " + c.name);
     test::TempDir dir;
     if (c.setup == Setup::InputIsDirectory || c.setup == Setup::InputIsDirectoryInOtherCase) {
@@ -129,6 +132,12 @@ void check(const Program& p, const Hostile& c) {
         dir.write(p.input, "1,1,1,1,1");
         ASSERT_EQ(::chown((dir / p.input).c_str(), 65534, 65534), 0);
         if (c.setup == Setup::StrangersInputBesideOwn) dir.write(other_case(p.input), c.input);
+    } else if (c.setup == Setup::StrangersInputByList) {
+        // The runner's own group's folder, which is theirs alone but for the list.
+        ::chmod(dir.path().c_str(), 0775);
+        if (std::system(("setfacl -m u:65534:rwx '" + dir.path() + "' 2>/dev/null").c_str()) != 0) return;
+        dir.write(p.input, "1,1,1,1,1");
+        ASSERT_EQ(::chown((dir / p.input).c_str(), 65534, 65534), 0);
     } else if (c.setup != Setup::NoInput) {
         std::string content;
         for (int i = 0; i < c.repeat; ++i) content += c.input;
@@ -264,6 +273,9 @@ std::vector<Hostile> common_cases(const std::string& input_name, const std::stri
         {"a stranger's input in a shared folder", "", 70,
          "Permission denied: " + input_name + " belongs to nobody, in a directory others can write; not read",
          Setup::StrangersInput},
+        {"a stranger's input in a folder an access list shares", "", 70,
+         "Permission denied: " + input_name + " belongs to nobody, in a directory others can write; not read",
+         Setup::StrangersInputByList},
         {"a stranger's input beside the runner's own in another case", "seven" + rest, 13,
          "Type mismatch: field 1 of " + other_case(input_name) + " is \"seven\", not a number",
          Setup::StrangersInputBesideOwn},

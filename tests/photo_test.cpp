@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <iostream>
 #include <random>
 
 #include "support.hpp"
@@ -229,6 +232,46 @@ TEST(Photo, ReportsInTheUsersLanguage) {
     }
 }
 
+// The catalogs beside the program are read where no one else could have written them, and a
+// translation is taken only where it keeps every part of its sentence: a report always says its
+// error's number and name. A catalog that drops them has that sentence shown in English.
+TEST(Photo, ACatalogCannotChangeWhatAReportSays) {
+    if (!test::native() || test::windows()) GTEST_SKIP() << "the catalogs beside a POSIX program of this machine";
+    struct {
+        const char* name;
+        bool shared;  // the catalogs' folder is shared with another user by an access list
+        std::string says;
+    } rows[] = {{"a catalog whose report drops its parts", false, "run-time error 53: Datei nicht gefunden: "},
+                {"in a folder an access list shares", true, "run-time error 53: File not found: "}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::TempDir copy, dir;
+        ::chmod(copy.path().c_str(), 0755);
+        std::filesystem::create_directories(copy / "share/locale/de/LC_MESSAGES");
+        std::filesystem::create_directories(copy / "bin");
+        copy.write("bin/photo", test::TempDir::read_file(test::bin("photo")));
+        ::chmod((copy / "bin/photo").c_str(), 0755);
+        copy.write("de.po",
+                   "msgid \"\"\nmsgstr \"Content-Type: text/plain; charset=UTF-8\\nLanguage: de\\n\"\n\n"
+                   "msgid \"run-time error {number}: {error}\"\nmsgstr \"OK\"\n\n"
+                   "msgid \"File not found\"\nmsgstr \"Datei nicht gefunden\"\n");
+        ASSERT_EQ(
+            std::system(
+                ("msgfmt -o '" + copy / "share/locale/de/LC_MESSAGES/trio.mo" + "' '" + copy / "de.po" + "'").c_str()),
+            0);
+        if (row.shared &&
+            std::system(("setfacl -m u:65534:rwx '" + copy / "share/locale" + "' 2>/dev/null").c_str()) != 0) {
+            std::cout << "no access lists here: " << row.name << " skipped\n";
+            continue;
+        }
+        test::RunOptions options;
+        options.environment = test::locale("de_DE.UTF-8");
+        test::RunResult r = test::run(copy / "bin/photo", dir.path(), options);
+        EXPECT_EQ(r.status, 53);
+        EXPECT_EQ(r.err.substr(0, 7 + row.says.size()), "photo: " + row.says) << r.err;
+    }
+}
+
 // A result name that is a symbolic link: the file it leads to gets the result, replaced whole
 // beside itself; the link stays. A failed run leaves both as they were, and a link that another
 // user could have planted (theirs, in a directory that others than the runner can write: a
@@ -249,6 +292,10 @@ TEST(Photo, ResultThroughASymbolicLink) {
         bool planted_further = false;    // the link leads to one that nobody planted in a sticky directory
         int planted_in = -1;             // the mode of the directory of nobody's link, if not 01777
         bool nobodys_directory = false;  // and the directory is nobody's own
+        // The directory of nobody's link is of the runner's own group, with write for it, and shared
+        // with nobody by: "" nothing, "list" an access list, "first group" nobody's having the group
+        // as their first (a user database that says so, in a mount namespace of the run's own).
+        const char* runners_group = nullptr;
     } cases[] = {
         {"to a file in another directory", "../out/kept.sol", true, "7,2.54,2.54,1000", 0, ""},
         {"to nowhere yet", "../out/new.sol", false, "7,2.54,2.54,1000", 0, ""},
@@ -278,6 +325,12 @@ TEST(Photo, ResultThroughASymbolicLink) {
         {"through a directory planted by another user", "../shared/to-out/kept.sol", true, "7,2.54,2.54,1000", 70,
          "Permission denied: photo.sol leads to ../shared/to-out, which " + planted.substr(planted.find("is a")), -1,
          false, true},
+        {"another user's, in a folder of the runner's own group", "../out/kept.sol", true, "7,2.54,2.54,1000", 0, "",
+         -1, true, false, 0775, false, ""},
+        {"planted in a folder of the runner's group that an access list shares", "../out/kept.sol", true,
+         "7,2.54,2.54,1000", 70, planted, -1, true, false, 0775, false, "list"},
+        {"planted in a folder of a group that is another user's first", "../out/kept.sol", true, "7,2.54,2.54,1000", 70,
+         planted, -1, true, false, 0775, false, "first group"},
         {"to itself", "photo.sol", false, "7,2.54,2.54,1000", 75,
          "Path/File access error: photo.sol leads through more than 40 links"},
         {"through a linked directory", "../to-out/kept.sol", true, "7,2.54,2.54,1000", 0, ""},
@@ -287,6 +340,8 @@ TEST(Photo, ResultThroughASymbolicLink) {
     };
     for (auto& c : cases) {
         if ((c.planted || c.planted_further) && ::geteuid() != 0) continue;  // only root can give a link away
+        // A build of another machine's reads no access lists, and takes group bits for others'.
+        if (c.runners_group && !test::native()) continue;
         SCOPED_TRACE(c.name);
         test::TempDir dir;
         mode_t holding = c.planted_in >= 0 ? static_cast<mode_t>(c.planted_in) : 01777;  // nobody's link's directory
@@ -296,8 +351,13 @@ TEST(Photo, ResultThroughASymbolicLink) {
             ASSERT_EQ(::chown((dir / "run").c_str(), 65534, 65534), 0);
         }
         // A group directory's group is a team's, not the runner's own.
-        if (c.planted && (holding & S_IWGRP)) {
+        if (c.planted && (holding & S_IWGRP) && !c.runners_group) {
             ASSERT_EQ(::chown((dir / "run").c_str(), -1, 65534), 0);
+        }
+        if (c.runners_group && std::strcmp(c.runners_group, "list") == 0 &&
+            std::system(("setfacl -m u:65534:rwx '" + (dir / "run") + "' 2>/dev/null").c_str()) != 0) {
+            std::cout << "no access lists here: " << c.name << " skipped\n";
+            continue;
         }
         ASSERT_EQ(::mkdir((dir / "out").c_str(), 0755), 0);
         ASSERT_EQ(::symlink("out", (dir / "to-out").c_str()), 0);
@@ -328,7 +388,20 @@ TEST(Photo, ResultThroughASymbolicLink) {
         }
         test::RunOptions options;
         if (c.size_limit >= 0) options.file_size_limit = c.size_limit;
-        test::RunResult r = test::run(photo, dir / "run", options);
+        std::string program = photo;
+        if (c.runners_group && std::strcmp(c.runners_group, "first group") == 0) {
+            dir.write("passwd", test::TempDir::read_file("/etc/passwd") +
+                                    "other:x:4242:" + std::to_string(::getegid()) + "::/nonexistent:/bin/false\n");
+            options.args = {"-m", "sh", "-c", "mount --bind \"$1\" /etc/passwd && exec \"$0\"", photo, dir / "passwd"};
+            program = "/usr/bin/unshare";
+            test::RunOptions probe;
+            probe.args = {"-m", "true"};
+            if (test::run(program, dir.path(), probe).status != 0) {
+                std::cout << "no mount namespace here: " << c.name << " skipped\n";
+                continue;
+            }
+        }
+        test::RunResult r = test::run(program, dir / "run", options);
         EXPECT_EQ(r.status, c.status) << r.err;
         if (c.status) {  // one line, whatever the names hold
             EXPECT_TRUE(test::is_line(r.err, "photo: run-time error " + std::to_string(c.status) + ": " + c.says))

@@ -64,7 +64,8 @@ struct Strangers {
 
     explicit Strangers(const std::string& name) {
         struct stat dir {};
-        shared = ::stat(directory_of(name).c_str(), &dir) == 0 && others_can_write(dir);
+        std::string folder = directory_of(name);
+        shared = ::stat(folder.c_str(), &dir) == 0 && others_can_write(dir, folder);
     }
     // Whether path is a stranger's, and so not to be read.
     bool passes_over(const std::string& path) {

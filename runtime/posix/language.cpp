@@ -33,7 +33,7 @@ bool catalogs_kept(const std::string& folder) {
     auto kept = [](const std::string& path) {
         struct stat entry {};
         return ::lstat(path.c_str(), &entry) != 0 ||
-               ((entry.st_uid == ::geteuid() || entry.st_uid == 0) && !others_can_write(entry));
+               ((entry.st_uid == ::geteuid() || entry.st_uid == 0) && !others_can_write(entry, path));
     };
     DIR* d = ::opendir(folder.c_str());
     if (!d) return false;

@@ -37,6 +37,8 @@ std::string directory_of(const std::string& path) {
 
 std::string base_of(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
+std::string fd_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
 std::string program_directory() {
     char path[PATH_MAX];
     ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);

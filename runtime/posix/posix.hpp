@@ -23,6 +23,8 @@ int error_for_errno(int err, int otherwise);
 }
 
 std::string directory_of(const std::string& path);
+// A path by which the file open at fd is reached, whatever it was opened as (through /proc).
+std::string fd_path(int fd);
 std::string base_of(const std::string& path);
 // The directory the program itself was started from, as the system tells it (an absolute path);
 // empty where the system does not say (no /proc, as in some chroots and containers).
@@ -57,10 +59,16 @@ bool keep_standard_error();
 void give_back_standard_error();
 
 // The trust rules (trust.cpp): who could have planted a link or a file.
-// Whether anyone but the owner could write the file or folder: others, or a group not the runner's alone.
-bool others_can_write(const struct stat& st);
-// Whether no one but the runner (and root) could have planted the link or changed it.
-bool link_is_trusted(const struct stat& link, const struct stat& dir);
+// Whether anyone but the owner could write the file or folder at path, which st describes: others,
+// a group not the runner's alone, or a user or group its access list names.
+bool others_can_write(const struct stat& st, const std::string& path);
+// Whether the access list of the file or folder at path (st its mode and group) lets anyone write
+// but the runner, root and the groups runners_alone tells are the runner's alone; false where it
+// has none (access_lists.cpp).
+bool list_lets_others_write(const std::string& path, const struct stat& st, bool (*runners_alone)(gid_t));
+// Whether no one but the runner (and root) could have planted the link or changed it, in the
+// directory at dir_path.
+bool link_is_trusted(const struct stat& link, const struct stat& dir, const std::string& dir_path);
 // Why the file or folder at its real path (the display module, the translations' folder) is not to
 // be used, or an empty message where it may be.
 Message place_distrusted(const std::string& real);

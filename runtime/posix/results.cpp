@@ -155,7 +155,7 @@ class ResultWalk {
     // choosing, with the run's rights: it is followed only where the trust rules allow.
     void follow(const Descriptor& link, const struct stat& st, const std::string& path) {
         struct stat dir {};
-        if (::fstat(at_.fd, &dir) != 0 || !link_is_trusted(st, dir))
+        if (::fstat(at_.fd, &dir) != 0 || !link_is_trusted(st, dir, fd_path(at_.fd)))
             raise(PermissionDenied, about(path, Msg::StrangersLink, Msg::LeadsToStrangersLink));
         if (++links_ > max_links) raise(PathFileAccess, {Msg::TooManyLinks, {shown_, numeral(max_links)}});
         std::vector<char> target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
@@ -202,8 +202,6 @@ void name_temporary(const ResultPlace& place, TempPath& temp, const std::string&
     if (!temp.assign(dir + "." + base_of(place.path) + ".tmp" + unforeseeable()))
         raise(PathFileAccess, {Msg::TemporaryPathTooLong, {rt::name(name)}});
 }
-
-std::string fd_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
 // An unnamed file is given its name by linkat: from the descriptor itself where the run may
 // (AT_EMPTY_PATH takes a privilege), else through /proc.
