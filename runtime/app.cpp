@@ -57,9 +57,29 @@ void on_display_lost(int status) {
     os::exit_now(status != 0 ? status : ending_status);
 }
 
+// What the user would miss should the display be given up before it shows it: the box (whose
+// prompt is then written as without a display) or the window.
+Msg missing = Msg::WindowNotShown;
+const std::string* prompt_shown = nullptr;
+
+// The display did not finish answering in time: the run goes on as it does without one, saying so.
+[[noreturn]] void give_up_display(const char* display) {
+    Message why(Msg::DisplayTooSlow, {name(display)});
+    say(missing == Msg::BoxNotShown ? Message(Msg::BoxNotShown, {why})
+                                    : Message(Msg::WindowNotShown, {why, form_caption}));
+    std::string failed;
+    if (prompt_shown && !os::write_standard(os::Stream::Output, *prompt_shown + std::string(os::line_end), &failed)) {
+        RuntimeError error(DeviceIO, {Msg::WritingPrompt, {failed}});
+        say(words({Msg::Report, {numeral(DeviceIO), error.error()}}));
+        os::exit_now(DeviceIO);
+    }
+    os::exit_now(ending_status);
+}
+
 // Something the user asked for and will miss while the display is open: one line says so.
 void on_display_notice(DisplayNotice what, const char* detail) {
     if (what == DisplayNotice::AccessibilityBusSilent) say({Msg::AccessibilityBusSilent, {name(detail)}});
+    if (what == DisplayNotice::TooSlow) give_up_display(detail);
 }
 
 }  // namespace
@@ -85,6 +105,8 @@ void message_box(std::string_view prompt) {
     commit_results();
     std::string text(prompt);
     showing = Msg::BoxLost;
+    missing = Msg::BoxNotShown;
+    prompt_shown = &text;
     Message why;
     const DisplayModule* d = display(&why);
     // Asked for and not to be had, the box is missed: one line says why, as for the window.
@@ -144,6 +166,7 @@ void paint_form(const DrawingOps* ops) {
 void finish_after_load(Form& form) {
     commit_results();
     showing = Message(Msg::WindowLost, {form_caption});
+    missing = Msg::WindowNotShown;
     Message why;
     const DisplayModule* d = display(&why);
     shown_form = &form;
@@ -184,6 +207,8 @@ void fail_from_current_exception() noexcept {
         // The box waits for the user with the results already dealt with; should the display go
         // away meanwhile, the program still ends with the error's number.
         showing = Msg::ReportBoxLost;
+        missing = Msg::BoxNotShown;
+        prompt_shown = nullptr;  // the report is said already
         ending_status = number;
         if (started_from_desktop()) display()->message_box(program_name, report.c_str(), BoxLook::error, number);
     } catch (...) {

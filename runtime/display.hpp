@@ -53,8 +53,11 @@ struct DrawingScale {
     }
 };
 
-// What the module has the runtime say, where something the user asked for is missing.
-enum class DisplayNotice : int { AccessibilityBusSilent };
+// What the module has the runtime say, where something the user asked for is missing: the
+// accessibility bus (the run goes on); or the display itself, which did not finish its start or
+// show the box or the window within the bound (the runtime ends the run as it does without a
+// display; the notice does not return).
+enum class DisplayNotice : int { AccessibilityBusSilent, TooSlow };
 
 // The module's entry points (plain C, as they cross a dlopen boundary).
 struct DisplayModule {

@@ -676,7 +676,7 @@ TEST(NoDisplay, BoxPrintsItsPromptAndWindowIsNotShown) {
     ASSERT_FALSE(refusing.display().empty()) << "Xvfb did not start";
     RefusingServer forging;
     ASSERT_FALSE(forging.display().empty());
-    test::Meddler first_only(*x, 0, true);  // the toolkit's connection, after the first, never answered
+    test::Meddler first_only(*x, 0, "first-only");  // the toolkit's connection, after the first, never answered
     ASSERT_FALSE(first_only.display().empty());
     for (std::string display : {std::string(), std::string(":4321"), stopped.display(), refusing.display(),
                                 forging.display(), first_only.display()}) {
@@ -719,6 +719,36 @@ TEST(NoDisplay, BoxPrintsItsPromptAndWindowIsNotShown) {
         EXPECT_EQ(r.status, sanitized ? 1 : 128 + sig) << r.err;
         EXPECT_EQ(r.err.substr(0, r.err.find('\n') + 1), std::string("form_probe: ") + how + "\n");
     }
+}
+
+// A display that answers but never finishes is given up within a minute, its start and the box's
+// or the window's showing bounded as a whole: one that hands on its answers a byte every 2 s, and
+// one whose resource database any client made too large to read in a minute. The run ends as
+// without a display, saying why. (Both at once: each takes the bound.)
+TEST(NoDisplay, GivenUpWhereItNeverFinishes) {
+    if (test::windows()) GTEST_SKIP() << "Windows always has a desktop";
+    test::XServer oversized;
+    ASSERT_FALSE(oversized.display().empty()) << "Xvfb did not start";
+    oversized.set_resources(30);
+    test::Meddler trickling(*x, 0, "trickle");
+    ASSERT_FALSE(trickling.display().empty());
+    auto given_up = [](const char* program, const std::string& display) {
+        test::TempDir dir;
+        dir.write(program[0] == 'c' ? "computer.dat" : "tallage.dat", program[0] == 'c' ? "12,18,2" : "1,0,0,3,4");
+        test::RunOptions options;
+        options.display = display;
+        options.timeout_ms = 90000;
+        test::RunResult r = test::run(test::bin(program), dir.path(), options);
+        EXPECT_EQ(r.status, 0) << program << r.err;
+        EXPECT_EQ(r.out, program[0] == 'c' ? "OK\n" : "");
+        EXPECT_EQ(r.err, std::string(program) + ": the display " + display +
+                             " did not finish answering within a minute; " +
+                             (program[0] == 'c' ? "the box" : "the window Form1") + " is not shown\n");
+        EXPECT_EQ(dir.entries().size(), 2u) << program;
+    };
+    auto trickled = std::async(std::launch::async, given_up, "computer", trickling.display());
+    given_up("tallage", oversized.display());
+    trickled.get();
 }
 
 }  // namespace

@@ -3,13 +3,15 @@
 # the test says when (once the box it waits for is drawn, the client idle), however slow the client
 # was to get there. Given a round trip in milliseconds, it holds everything back half of that each
 # way, as a link across an ocean would. With "first-only", it answers a client's first connection
-# alone, and holds every later one unanswered. Usage: x_meddler.py <the server's display number>
-# [round trip ms [first-only]]; it takes the first free display from 600 on, writes its number,
-# and serves until killed.
+# alone, and holds every later one unanswered; with "trickle", it hands on what the server says a
+# byte every 2 s, so that the client never waits long on anything and never has a whole answer.
+# Usage: x_meddler.py <the server's display number> [round trip ms [first-only|trickle]]; it takes
+# the first free display from 600 on, writes its number, and serves until killed.
 import queue, socket, struct, sys, threading, time
 
 half_trip = (int(sys.argv[2]) if len(sys.argv) > 2 else 0) / 2000
 first_only = len(sys.argv) > 3 and sys.argv[3] == "first-only"
+trickle = len(sys.argv) > 3 and sys.argv[3] == "trickle"
 served = 0
 
 listener = socket.socket(socket.AF_UNIX)
@@ -87,6 +89,12 @@ def serve(client):
             to_server(data)
 
     threading.Thread(target=upstream, daemon=True).start()
+    if trickle:
+        while data := xserver.recv(65536):
+            for byte in data:
+                time.sleep(2)
+                to_client(bytes([byte]))
+        return
     downstream = later(to_client)
     for p in packets(xserver):
         downstream(p)

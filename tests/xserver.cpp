@@ -1,5 +1,6 @@
 #include "xserver.hpp"
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <fcntl.h>
@@ -139,6 +140,24 @@ void XServer::stop() const {
     if (pid_ > 0) ::kill(pid_, SIGSTOP);
 }
 
+void XServer::set_resources(int mib) const {
+    Display* d = XOpenDisplay(display_.c_str());
+    if (!d) return;
+    Atom resources = XInternAtom(d, "RESOURCE_MANAGER", False);
+    XChangeProperty(d, DefaultRootWindow(d), resources, XA_STRING, 8, PropModeReplace, nullptr, 0);
+    // A MiB at a time, as no one request takes it all; each line a name of its own, which the X
+    // library takes the longer to read the more there are (10 MiB half a minute, 30 five).
+    for (int i = 0; i < mib; ++i) {
+        std::string piece;
+        for (int n = 0; piece.size() < (1 << 20) - 64; ++n)
+            piece += "*r" + std::to_string(i) + "_" + std::to_string(n) + ": a value\n";
+        XChangeProperty(d, DefaultRootWindow(d), resources, XA_STRING, 8, PropModeAppend,
+                        reinterpret_cast<const unsigned char*>(piece.data()), static_cast<int>(piece.size()));
+    }
+    XSync(d, False);
+    XCloseDisplay(d);
+}
+
 void XServer::request_close(unsigned long window) const {
     Display* d = XOpenDisplay(display_.c_str());
     if (!d) return;
@@ -203,16 +222,15 @@ int start(const std::vector<std::string>& argv, const std::vector<std::string>& 
 
 }  // namespace
 
-Meddler::Meddler(const XServer& to, int round_trip_ms, bool first_only) {
+Meddler::Meddler(const XServer& to, int round_trip_ms, const char* how) {
     int fds[2], told[2];
     if (pipe(fds) != 0) return;
     if (pipe2(told, O_CLOEXEC) != 0) {
         ::close(fds[0]), ::close(fds[1]);
         return;
     }
-    pid_ = start({"/usr/bin/python3", TRIO_X_MEDDLER, to.display().substr(1), std::to_string(round_trip_ms),
-                  first_only ? "first-only" : "all"},
-                 {}, fds[1], told[0]);
+    pid_ = start({"/usr/bin/python3", TRIO_X_MEDDLER, to.display().substr(1), std::to_string(round_trip_ms), how}, {},
+                 fds[1], told[0]);
     ::close(fds[1]);
     ::close(told[0]);
     tell_ = told[1];

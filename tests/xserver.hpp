@@ -29,6 +29,9 @@ class XServer {
     void request_close(unsigned long window) const;
     // Stops the server (SIGSTOP): it keeps taking connections and answers none.
     void stop() const;
+    // Sets its resource database (the root window's RESOURCE_MANAGER) to mib MiB of resources, as
+    // any client of the server may.
+    void set_resources(int mib) const;
     // The pixels of a w by h area of the window at x, y, once drawn (not all one colour, and the
     // same twice in a row); empty if they are not within timeout_ms.
     std::vector<unsigned long> pixels(unsigned long window, int x, int y, int w, int h, int timeout_ms = 5000) const;
@@ -46,9 +49,10 @@ class XServer {
 // start.
 class Meddler {
   public:
-    // With a round trip, it holds everything back half of it each way, as a slow link does; first
-    // only, it answers the first connection alone and holds later ones unanswered.
-    explicit Meddler(const XServer& to, int round_trip_ms = 0, bool first_only = false);
+    // With a round trip, it holds everything back half of it each way, as a slow link does; how
+    // "first-only", it answers the first connection alone and holds later ones unanswered; how
+    // "trickle", it hands on the server's answers a byte every 2 s.
+    explicit Meddler(const XServer& to, int round_trip_ms = 0, const char* how = "all");
     ~Meddler();
     Meddler(const Meddler&) = delete;
     Meddler& operator=(const Meddler&) = delete;

@@ -22,12 +22,19 @@
 namespace {
 
 void (*runtime_lost)(int) = nullptr;
+void (*runtime_notice)(rt::DisplayNotice, const char*) = nullptr;
 int status_if_lost = 0;
+const char* display_name = "";  // the display being connected to, or connected
 
 }  // namespace
 
 void display::lost() {
     runtime_lost(status_if_lost);
+    _exit(status_if_lost);
+}
+
+void display::given_up() {
+    runtime_notice(rt::DisplayNotice::TooSlow, display_name);
     _exit(status_if_lost);
 }
 
@@ -139,15 +146,20 @@ bool set(const char* name) {
 // the user asked for the accessibility bus and it does not answer, notice(address) says so.
 int connect_to_display(void (*on_lost)(int), void (*notice)(rt::DisplayNotice, const char*)) {
     runtime_lost = on_lost;
+    runtime_notice = notice;
     keep_toolkit_quiet();
+    display::until_shown();
     display::watch();
     Display* x = nullptr;
     const char* backend = nullptr;
-    if (set("WAYLAND_DISPLAY") && wayland_answers())
+    if (set("WAYLAND_DISPLAY") && (display_name = std::getenv("WAYLAND_DISPLAY"), wayland_answers()))
         backend = "wayland";
-    else if (set("DISPLAY") && (x = x_answers()))
+    else if (set("DISPLAY") && (display_name = std::getenv("DISPLAY"), x = x_answers()))
         backend = "x11";
-    if (!backend) return 0;
+    if (!backend) {
+        display::bound_met();  // nothing will be shown: the run goes on without the display
+        return 0;
+    }
     const char* silent = nullptr;
     if (!display::check_buses(silent)) notice(rt::DisplayNotice::AccessibilityBusSilent, silent);
     keep_authority_file();
@@ -160,7 +172,10 @@ int connect_to_display(void (*on_lost)(int), void (*notice)(rt::DisplayNotice, c
         started = gtk_init_check(nullptr, nullptr);
     }
     if (x) XCloseDisplay(x);  // the toolkit's own is made by now, or none will be
-    if (!started) return 0;
+    if (!started) {
+        display::bound_met();
+        return 0;
+    }
     GdkDisplay* display = gdk_display_get_default();
     if (GDK_IS_X11_DISPLAY(display)) {
         display::connected(ConnectionNumber(gdk_x11_display_get_xdisplay(display)));
@@ -186,8 +201,15 @@ struct Utf8 {
     gchar* text;
 };
 
+// The box or the window is on the screen: the bound on its showing is met.
+gboolean on_shown(GtkWidget*, GdkEvent*, gpointer) {
+    display::bound_met();
+    return FALSE;
+}
+
 int message_box(const char* title, const char* prompt, rt::BoxLook look, int status) {
     status_if_lost = status;
+    display::until_shown();
     AwayFromData away;
     check_display();
     Utf8 title_text(title), prompt_text(prompt);
@@ -207,6 +229,7 @@ int message_box(const char* title, const char* prompt, rt::BoxLook look, int sta
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
     gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(box), icon);
     G_GNUC_END_IGNORE_DEPRECATIONS
+    g_signal_connect(box, "map-event", G_CALLBACK(on_shown), nullptr);
     display::wait_until_heard();
     gtk_widget_show_all(box);
     if (GtkWidget* ok = gtk_dialog_get_widget_for_response(GTK_DIALOG(box), GTK_RESPONSE_OK)) gtk_widget_grab_focus(ok);
@@ -297,6 +320,7 @@ constexpr int logical_dpi = 96;
 int show_window(const char* caption, int x, int y, int w, int h, const char* description,
                 void (*paint)(const rt::DrawingOps*)) {
     status_if_lost = 0;
+    display::until_shown();
     AwayFromData away;
     check_display();
     Utf8 caption_text(caption), description_text(description);
@@ -311,6 +335,7 @@ int show_window(const char* caption, int x, int y, int w, int h, const char* des
     gtk_window_set_default_size(GTK_WINDOW(window), rt::twips_to_pixels(w, logical_dpi),
                                 rt::twips_to_pixels(h, logical_dpi));
     g_signal_connect(window, "delete-event", G_CALLBACK(on_close), nullptr);
+    g_signal_connect(window, "map-event", G_CALLBACK(on_shown), nullptr);
     display::wait_until_heard();
     gtk_widget_show(window);
     gtk_main();

@@ -10,11 +10,22 @@ namespace display {
 // The display went away: the runtime says so and ends the program; never returns.
 [[noreturn]] void lost();
 
+// The display did not finish its start, or showing the box or the window, within the bound: the
+// runtime says so and ends the run as it does without a display; never returns.
+[[noreturn]] void given_up();
+
 // Starts the thread that watches the display's answers; once.
 void watch();
+// The display's start and the showing of a box or a window are bounded as a whole, however the
+// display answers meanwhile (a byte at a time, or a resource database that takes the toolkit
+// minutes to read): from until_shown() on, where no bound runs yet, until bound_met() (the box or
+// the window is on the screen, or nothing will be), past which the run is given up (given_up).
+void until_shown();
+void bound_met();
 // Within a Waiting scope the program waits on the display: should the display give no answer for
-// a few seconds while the program waits (a stopped server, a link gone dead), its connection is
-// shut down, so that the wait ends. A slow display is no silent one: the bound is on each answer.
+// a few seconds while the program waits (a stopped server, a link gone dead), or keep it waiting
+// past the bound of a whole start however it answers, its connection is shut down, so that the
+// wait ends. A slow display is no silent one: the few seconds are a bound on each answer.
 class Waiting {
   public:
     Waiting();

@@ -26,8 +26,15 @@ namespace display {
 
 namespace {
 
-// How long the display may leave the program waiting for one answer.
+// How long the display may leave the program waiting for one answer; and for the whole of its
+// start and the showing of a box or a window, which a desktop's dialog on an honest link across
+// an ocean (about 107 round trips of 400 ms) is well within.
 constexpr auto answer_bound = std::chrono::seconds(5);
+constexpr auto shown_bound = std::chrono::seconds(55);
+
+using Clock = std::chrono::steady_clock;
+std::atomic<Clock::rep> shown_by{0};  // the time until_shown() set, 0 where none runs
+std::atomic<Clock::rep> waiting_since{0};
 
 std::atomic<int> waiting{0};       // Waiting scopes the program is in
 std::atomic<int> connection{-1};   // the display's connection, once known
@@ -67,12 +74,12 @@ std::chrono::nanoseconds program_cpu_time(clockid_t clock) {
 [[noreturn]] void watch_answers() {
     clockid_t clock{};
     bool has_clock = ::pthread_getcpuclockid(program_thread, &clock) == 0;
-    auto last_sign = std::chrono::steady_clock::now();
+    auto last_sign = Clock::now();
     std::chrono::nanoseconds ran{};
     unsigned long dealt_with = 0;
     for (;;) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        auto now = std::chrono::steady_clock::now();
+        auto now = Clock::now();
         bool sign = waiting == 0;
         if (has_clock) {
             auto cpu = program_cpu_time(clock);
@@ -87,9 +94,12 @@ std::chrono::nanoseconds program_cpu_time(clockid_t clock) {
         }
         int unread = 0;
         if (int fd = connection; fd >= 0 && ::ioctl(fd, FIONREAD, &unread) == 0) sign |= unread > 0;
-        if (sign) {
+        if (Clock::rep by = shown_by; by != 0 && now.time_since_epoch().count() >= by) given_up();
+        bool too_long = waiting > 0 && now.time_since_epoch().count() - waiting_since >=
+                                           std::chrono::duration_cast<Clock::duration>(shown_bound).count();
+        if (sign && !too_long) {
             last_sign = now;
-        } else if (now - last_sign >= answer_bound) {
+        } else if (too_long || now - last_sign >= answer_bound) {
             shut_down();
             last_sign = now;
         }
@@ -128,9 +138,18 @@ void watch() {
     std::thread(watch_answers).detach();
 }
 
+void until_shown() {
+    Clock::rep none = 0;
+    shown_by.compare_exchange_strong(
+        none, (Clock::now() + std::chrono::duration_cast<Clock::duration>(shown_bound)).time_since_epoch().count());
+}
+
+void bound_met() { shown_by = 0; }
+
 Waiting::Waiting() {
     if (connection < 0)
         for (int fd = 0; fd < max_fds; ++fd) socket_before[fd] = is_socket(fd);
+    if (waiting == 0) waiting_since = Clock::now().time_since_epoch().count();
     ++waiting;
 }
 
