@@ -128,6 +128,7 @@ void begin(const char* program) {
     // catalog's), and a prompt or a report written to it would land in that file.
     os::prepare_standard_streams();
     os::choose_language();
+    set_translation(os::translation);
     prepare_stop_words();
     os::catch_stops(on_stop);
 }

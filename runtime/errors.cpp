@@ -12,4 +12,14 @@ Message RuntimeError::error() const {
 
 void raise(int number, Message detail) { throw RuntimeError(number, std::move(detail)); }
 
+Msg error_name(int number) {
+    switch (number) {
+#define TRIO_ERROR_NAME(name, number, english) \
+    case name: return Msg::name;
+        TRIO_ERRORS(TRIO_ERROR_NAME)
+#undef TRIO_ERROR_NAME
+        default: return Msg::OtherError;
+    }
+}
+
 }  // namespace rt

@@ -5,24 +5,20 @@
 #include <exception>
 #include <string>
 
+#include "error_list.hpp"
 #include "messages.hpp"
 
 namespace rt {
 
+// The run-time errors by name, each its number (error_list.hpp).
 enum Error : int {
-    InvalidCall = 5,
-    Overflow = 6,
-    OutOfMemory = 7,
-    SubscriptOutOfRange = 9,
-    DivisionByZero = 11,
-    TypeMismatch = 13,
-    FileNotFound = 53,
-    DeviceIO = 57,
-    DiskFull = 61,
-    InputPastEnd = 62,
-    PermissionDenied = 70,
-    PathFileAccess = 75,
+#define TRIO_ERROR_NUMBER(name, number, english) name = number,
+    TRIO_ERRORS(TRIO_ERROR_NUMBER)
+#undef TRIO_ERROR_NUMBER
 };
+
+// The name of a run-time error, by its number: a number of no error listed has a name of its own.
+Msg error_name(int number);
 
 class RuntimeError : public std::exception {
   public:

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "errors.hpp"
+#include "text.hpp"
 
 namespace rt {
 
@@ -81,30 +82,6 @@ std::size_t FieldReader::utf16_character(std::size_t i, unsigned& c) {
     c = 0x10000 + ((c - 0xd800) << 10) + (low - 0xdc00);
     return 4;
 }
-
-namespace {
-
-// A character as UTF-8 at out; returns the end.
-char* append_utf8(char* out, unsigned c) {
-    if (c < 0x80) {
-        *out++ = static_cast<char>(c);
-    } else if (c < 0x800) {
-        *out++ = static_cast<char>(0xc0 | c >> 6);
-        *out++ = static_cast<char>(0x80 | (c & 0x3f));
-    } else if (c < 0x10000) {
-        *out++ = static_cast<char>(0xe0 | c >> 12);
-        *out++ = static_cast<char>(0x80 | (c >> 6 & 0x3f));
-        *out++ = static_cast<char>(0x80 | (c & 0x3f));
-    } else {
-        *out++ = static_cast<char>(0xf0 | c >> 18);
-        *out++ = static_cast<char>(0x80 | (c >> 12 & 0x3f));
-        *out++ = static_cast<char>(0x80 | (c >> 6 & 0x3f));
-        *out++ = static_cast<char>(0x80 | (c & 0x3f));
-    }
-    return out;
-}
-
-}  // namespace
 
 // Decodes UTF-16 into the buffer as UTF-8, no further than the reader needs: decoding stops at a
 // U+001A (the end-of-file mark, as in a byte file) and at a fault, which is raised only once the

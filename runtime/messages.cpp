@@ -6,8 +6,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "errors.hpp"
-#include "os.hpp"
+#include "text.hpp"
 
 // Marks a sentence for the translations' template (xgettext --keyword=N_); it stays as it is here.
 #define N_(text) text
@@ -32,20 +31,10 @@ const char* english(Msg id) {
         case Msg::Report: return N_("run-time error {number}: {error}");
         case Msg::ErrorWithDetail: return N_("{error}: {detail}");
 
-        // TRANSLATORS: the names of the run-time errors, each a fixed name of its number (53 is
-        // always "File not found"), capitalised as a name
-        case Msg::InvalidCall: return N_("Invalid procedure call or argument");
-        case Msg::Overflow: return N_("Overflow");
-        case Msg::OutOfMemory: return N_("Out of memory");
-        case Msg::SubscriptOutOfRange: return N_("Subscript out of range");
-        case Msg::DivisionByZero: return N_("Division by zero");
-        case Msg::TypeMismatch: return N_("Type mismatch");
-        case Msg::FileNotFound: return N_("File not found");
-        case Msg::DeviceIO: return N_("Device I/O error");
-        case Msg::DiskFull: return N_("Disk full");
-        case Msg::InputPastEnd: return N_("Input past end of file");
-        case Msg::PermissionDenied: return N_("Permission denied");
-        case Msg::PathFileAccess: return N_("Path/File access error");
+#define TRIO_ERROR_ENGLISH(name, number, english) \
+    case Msg::name: return english;
+            TRIO_ERRORS(TRIO_ERROR_ENGLISH)
+#undef TRIO_ERROR_ENGLISH
         case Msg::OtherError: return N_("Application-defined or object-defined error");
 
         // TRANSLATORS: what stopped the program, after its name ("photo: interrupted (SIGINT)");
@@ -201,13 +190,6 @@ const char* english(Msg id) {
     return "";
 }
 
-}  // namespace
-
-// Whether text shows as it reads: nothing in it that escaped() would change but a backslash.
-bool shows_as_it_reads(std::string_view text);
-
-namespace {
-
 // The placeholder that opens at text[i] ("{file}": a name of letters and underscores in braces),
 // its name into name; its length, or 0 where the brace opens none (it is then text).
 std::size_t placeholder_at(std::string_view text, std::size_t i, std::string_view& name) {
@@ -230,6 +212,9 @@ std::vector<std::string_view> placeholders(std::string_view text) {
     return names;
 }
 
+// The catalog's translations, as the system has them (set_translation).
+std::atomic<const char* (*)(const char*)> translate{nullptr};
+
 // The sentence as it is shown: in the user's language, where its translation is whole, shows as
 // it reads and has the English sentence's placeholders, each as often (a catalog can drop no part
 // of a report, its error's number and name among them, nor add one); else in English. A line of
@@ -238,7 +223,7 @@ std::vector<std::string_view> placeholders(std::string_view text) {
 const char* sentence(Msg id) {
     const char* source = english(id);
     if (id == Msg::Line || !*source) return source;
-    const char* translated = os::translation(source);
+    const char* translated = translate ? translate(source) : source;
     if (!translated || translated == source || !translated[std::strspn(translated, " ")] ||
         !shows_as_it_reads(translated))
         return source;
@@ -323,112 +308,7 @@ std::string words(const Message& message) {
     return out;
 }
 
-Msg error_name(int number) {
-    switch (number) {
-        case InvalidCall: return Msg::InvalidCall;
-        case Overflow: return Msg::Overflow;
-        case OutOfMemory: return Msg::OutOfMemory;
-        case SubscriptOutOfRange: return Msg::SubscriptOutOfRange;
-        case DivisionByZero: return Msg::DivisionByZero;
-        case TypeMismatch: return Msg::TypeMismatch;
-        case FileNotFound: return Msg::FileNotFound;
-        case DeviceIO: return Msg::DeviceIO;
-        case DiskFull: return Msg::DiskFull;
-        case InputPastEnd: return Msg::InputPastEnd;
-        case PermissionDenied: return Msg::PermissionDenied;
-        case PathFileAccess: return Msg::PathFileAccess;
-        default: return Msg::OtherError;
-    }
-}
-
-namespace {
-
-// The UTF-8 character at text[i]: its length, with its code point in cp; 0 where the bytes there
-// are not one (a stray or missing continuation byte, an overlong form, a surrogate, past U+10FFFF).
-std::size_t utf8_at(std::string_view text, std::size_t i, char32_t& cp) {
-    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    unsigned char lead = byte(i);
-    std::size_t length = lead < 0x80                   ? 1
-                         : lead >= 0xc2 && lead < 0xe0 ? 2
-                         : lead >= 0xe0 && lead < 0xf0 ? 3
-                         : lead >= 0xf0 && lead < 0xf5 ? 4
-                                                       : 0;
-    if (length == 0 || i + length > text.size()) return 0;
-    cp = length == 1 ? lead : lead & (0x7f >> length);
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xc0) != 0x80) return 0;
-        cp = cp << 6 | (byte(i + k) & 0x3f);
-    }
-    static const char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < least[length] || (cp >= 0xd800 && cp <= 0xdfff) || cp > 0x10ffff) return 0;
-    return length;
-}
-
-// Whether a character would harm a line: a control (C0, DEL, C1), or one that reorders or hides
-// the text around it: the bidirectional marks, embeddings, overrides and isolates, the line and
-// paragraph separators, and every character Unicode says a reader does not see (its default
-// ignorables: the zero-width ones, the soft hyphen, the byte-order mark, variation selectors,
-// fillers, tags) or that formats text unseen (the interlinear annotation marks).
-bool harms_a_line(char32_t cp) {
-    static const char32_t unseen[][2] = {
-        {0x00ad, 0x00ad},   {0x034f, 0x034f},   {0x061c, 0x061c}, {0x115f, 0x1160}, {0x17b4, 0x17b5},
-        {0x180b, 0x180f},   {0x200b, 0x200f},   {0x2028, 0x202e}, {0x2060, 0x206f}, {0x3164, 0x3164},
-        {0xfe00, 0xfe0f},   {0xfeff, 0xfeff},   {0xffa0, 0xffa0}, {0xfff0, 0xfffb}, {0x1bca0, 0x1bca3},
-        {0x1d173, 0x1d17a}, {0xe0000, 0xe0fff},
-    };
-    if (cp < 0x20 || (cp >= 0x7f && cp <= 0x9f)) return true;
-    for (const auto& range : unseen)
-        if (cp >= range[0] && cp <= range[1]) return true;
-    return false;
-}
-
-const char hex[] = "0123456789abcdef";
-
-}  // namespace
-
-std::string escaped(std::string_view text) {
-    std::string shown;
-    for (std::size_t i = 0; i < text.size();) {
-        char32_t cp = 0;
-        std::size_t length = utf8_at(text, i, cp);
-        if (text[i] == '\\') {
-            shown += "\\\\";
-        } else if (length == 0 || (harms_a_line(cp) && cp < 0x80)) {  // a byte: \xHH
-            auto b = static_cast<unsigned char>(text[i]);
-            shown += {'\\', 'x', hex[b >> 4], hex[b & 15]};
-            length = 1;
-        } else if (harms_a_line(cp) && cp <= 0xffff) {  // a character: \uHHHH
-            shown += {'\\', 'u', hex[cp >> 12 & 15], hex[cp >> 8 & 15], hex[cp >> 4 & 15], hex[cp & 15]};
-        } else if (harms_a_line(cp)) {  // beyond the first plane: \UHHHHHHHH
-            shown += "\\U";
-            for (int shift = 28; shift >= 0; shift -= 4) shown += hex[cp >> shift & 15];
-        } else {
-            shown.append(text, i, length);
-        }
-        i += length ? length : 1;
-    }
-    return shown;
-}
-
-std::string_view first_characters(std::string_view text, std::size_t count) {
-    std::size_t i = 0;
-    for (; i < text.size() && count > 0; --count) {
-        char32_t cp = 0;
-        std::size_t length = utf8_at(text, i, cp);
-        i += length ? length : 1;
-    }
-    return text.substr(0, i);
-}
-
-bool shows_as_it_reads(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        char32_t cp = 0;
-        std::size_t length = utf8_at(text, i, cp);
-        if (length == 0 || harms_a_line(cp)) return false;
-        i += length;
-    }
-    return true;
-}
+void set_translation(const char* (*lookup)(const char* english)) { translate = lookup; }
 
 void prepare_stop_words() {
     prepared[static_cast<std::size_t>(Msg::Line)] = sentence(Msg::Line);

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "error_list.hpp"
+
 namespace rt {
 
 // Which sentence (or phrase that stands in one, as "field 2 of PHOTO.DAT"): messages.cpp holds each
@@ -25,20 +27,11 @@ enum class Msg : unsigned short {
     Report,
     ErrorWithDetail,
 
-    // The run-time errors' names, by number (error_name).
-    InvalidCall,
-    Overflow,
-    OutOfMemory,
-    SubscriptOutOfRange,
-    DivisionByZero,
-    TypeMismatch,
-    FileNotFound,
-    DeviceIO,
-    DiskFull,
-    InputPastEnd,
-    PermissionDenied,
-    PathFileAccess,
-    OtherError,
+// The run-time errors' names (error_list.hpp), and the name of a number that has none there.
+#define TRIO_ERROR_MESSAGE(name, number, english) name,
+    TRIO_ERRORS(TRIO_ERROR_MESSAGE)
+#undef TRIO_ERROR_MESSAGE
+        OtherError,
 
     // Stops: a signal, or a Windows console's event.
     Interrupted,
@@ -196,16 +189,9 @@ Message grouped(long long n);
 // The message in words, each placeholder filled: the one place where a message is worded.
 std::string words(const Message& message);
 
-// The name of a run-time error, by its number.
-Msg error_name(int number);
-
-// Text from outside as a report shows it: as the user wrote it, where it is UTF-8 that prints; a
-// byte that is no UTF-8 or a control of one byte as \xHH, a character that would reorder or hide
-// the text around it or a control of two as \uHHHH (\UHHHHHHHH beyond U+FFFF), and a backslash as
-// \\, so that a report is always one line that reads as it is stored.
-std::string escaped(std::string_view text);
-// The first count characters of text (a byte that is no UTF-8 counting as one), or all of it.
-std::string_view first_characters(std::string_view text, std::size_t count);
+// The catalog's sentences in the user's language: lookup(english) gives a sentence's translation,
+// or the English one given where there is none. Until it is set, every sentence is in English.
+void set_translation(const char* (*lookup)(const char* english));
 
 // For the lines a stop leaves, where allocating is not allowed (in a signal handler): the sentences
 // made ready beforehand, then filled into a buffer of the caller's, each part by its placeholder's

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "errors.hpp"
+#include "text.hpp"
 
 namespace rt {
 

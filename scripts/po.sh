@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # The translations' template and its catalogs. `po.sh template` makes po/trio.pot anew from the
-# catalog of messages (runtime/messages.cpp, each sentence marked N_); `po.sh check` fails unless
+# catalog of messages (runtime/messages.cpp, each sentence marked N_) and the errors' names
+# (runtime/error_list.hpp); `po.sh check` fails unless
 # the template is that of the sources, and every language in po/LINGUAS has every message of it
 # translated, well-formed (msgfmt --check) and with the same placeholders as the English, each as often.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 template() {
   xgettext --language=C++ --keyword=N_ --from-code=UTF-8 --add-comments=TRANSLATORS --no-location \
-    --omit-header -o "$1" runtime/messages.cpp
+    --omit-header -o "$1" runtime/error_list.hpp runtime/messages.cpp
 }
 case ${1:-check} in
   template) template po/trio.pot ;;
