@@ -133,9 +133,6 @@ void begin(const char* program) {
     os::catch_stops(on_stop);
 }
 
-// The form being shown, for its Paint, which the module calls back as the window is drawn.
-Form* shown_form = nullptr;
-
 // The module's drawing operations, as the form's Paint has them.
 class ModuleCanvas : public Canvas {
   public:
@@ -156,10 +153,10 @@ class ModuleCanvas : public Canvas {
 
 // A drawing that cannot be made (no memory for a label) is left as far as it got: the result is
 // complete, and the window is the user's to close.
-void paint_form(const DrawingOps* ops) {
+void paint_form(void* form, const DrawingOps* ops) {
     try {
         ModuleCanvas canvas(*ops);
-        shown_form->Paint(canvas);
+        static_cast<Form*>(form)->Paint(canvas);
     } catch (...) {
     }
 }
@@ -170,10 +167,9 @@ void finish_after_load(Form& form) {
     missing = Msg::WindowNotShown;
     Message why;
     const DisplayModule* d = display(&why);
-    shown_form = &form;
     std::string description = form.Description();
     bool shown = d && d->show_window(form_caption, form_left, form_top, form_width, form_height, description.c_str(),
-                                     paint_form);
+                                     paint_form, &form);
     if (!shown) say({Msg::WindowNotShown, {d ? Message(Msg::NoWindowHere) : why, form_caption}});
     end();
 }

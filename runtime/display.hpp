@@ -21,8 +21,22 @@ struct DrawingOps {
 };
 
 // The drawing's layout in logical pixels (96 to the inch), the same on every platform: the margin
-// around it, the line of the note above it (the note half a margin in), and a dot's radius.
-constexpr double drawing_margin = 24, note_line = 20, dot_radius = 4;
+// around it, and the line of the note above it.
+constexpr double drawing_margin = 24, note_line = 20;
+
+// How the drawing looks, the same on every platform, in logical pixels and colours as 0xRRGGBB:
+// lines and text in greys, points in blue and point 0 apart, larger and in red, as stand apart to
+// every eye; a label just right of and below its point; the note at the top left, half a margin in,
+// no text passing the window's right edge by more than that.
+struct DrawingStyle {
+    static constexpr int line_colour = 0x77767b, text_colour = 0x241f31;
+    static constexpr double line_width = 1.5;
+    static constexpr int dot_colour(bool apart) { return apart ? 0xc01c28 : 0x1c71d8; }
+    static constexpr double dot_radius(bool apart) { return apart ? 6 : 4; }
+    static constexpr double label_right = 4, label_down = 2;
+    static constexpr double note_left = drawing_margin / 2, note_top = 4;
+    static constexpr double text_room_right = drawing_margin / 2;
+};
 
 // Where a drawing's coordinates land in an area of pixels: the rectangle the form chose (its
 // scale) fills the area, the same scale both ways, centred; one of no width or height is centred
@@ -75,10 +89,10 @@ struct DisplayModule {
     int (*message_box)(const char* title, const char* prompt, BoxLook look, int status_if_lost);
     // Shows the window until the user closes it, its client area at x, y, of w by h, in twips
     // (1440 to the inch: the display turns them into its pixels); 0 if it cannot be shown at all.
-    // paint(ops) draws its client area whenever it is shown, resized or uncovered; a screen reader
-    // says description after the caption.
+    // paint(form, ops) draws its client area whenever it is shown, resized or uncovered; a screen
+    // reader says description after the caption.
     int (*show_window)(const char* caption, int x, int y, int w, int h, const char* description,
-                       void (*paint)(const DrawingOps* ops));
+                       void (*paint)(void* form, const DrawingOps* ops), void* form);
 };
 
 // Twips as whole pixels at dpi dots per inch: twips x dpi / 1440, rounded to the nearest, halves up.

@@ -2,6 +2,8 @@
 // accessibility bus that screen readers listen on, which the toolkit's bridge to them would wait
 // on for ever, or start, where it cannot be reached. Each answer is awaited a moment at most; a
 // bus that does not answer is done without, and none is started for the run.
+#include "display_buses.hpp"
+
 #include <gio/gio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,8 +13,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include "display_module.hpp"
 
 namespace display {
 

@@ -1,8 +1,7 @@
 // The window and the message box, with GTK 3, which desktops' screen readers read and which follows
 // the desktop's scale; on X11, or natively on Wayland. Built as a module that the runtime loads only
-// when a display is wanted; the toolkit's and the X library's headers stay in this file alone.
-#include "display_module.hpp"
-
+// when a display is wanted, with display_watch.cpp (the display's answers watched) and
+// display_buses.cpp (the session's buses checked), which this file uses and which use nothing of it.
 #include <X11/Xlib.h>
 #include <fcntl.h>
 #include <gdk/gdkwayland.h>
@@ -17,6 +16,8 @@
 #include <thread>
 
 #include "display.hpp"
+#include "display_buses.hpp"
+#include "display_watch.hpp"
 #include "errors.hpp"
 
 namespace {
@@ -26,17 +27,20 @@ void (*runtime_notice)(rt::DisplayNotice, const char*) = nullptr;
 int status_if_lost = 0;
 const char* display_name = "";  // the display being connected to, or connected
 
-}  // namespace
-
-void display::lost() {
+// The display went away: the runtime says so and ends the program.
+[[noreturn]] void lost() {
     runtime_lost(status_if_lost);
     _exit(status_if_lost);
 }
 
-void display::given_up() {
+// The display did not finish its start, or showing the box or the window, within the bound: the
+// runtime says so and ends the run as it does without a display.
+[[noreturn]] void given_up() {
     runtime_notice(rt::DisplayNotice::TooSlow, display_name);
     _exit(status_if_lost);
 }
+
+}  // namespace
 
 namespace {
 
@@ -49,7 +53,7 @@ namespace {
 void on_message(const gchar* domain, GLogLevelFlags level) {
     if (!domain || std::strcmp(domain, "Gdk") != 0) return;
     bool warned = level & (G_LOG_LEVEL_WARNING | G_LOG_LEVEL_ERROR);
-    if ((level & G_LOG_LEVEL_MESSAGE) || (warned && display::handling_x_error())) display::lost();
+    if ((level & G_LOG_LEVEL_MESSAGE) || (warned && display::handling_x_error())) lost();
 }
 
 void on_log(const gchar* domain, GLogLevelFlags level, const gchar*, gpointer) { on_message(domain, level); }
@@ -149,7 +153,7 @@ int connect_to_display(void (*on_lost)(int), void (*notice)(rt::DisplayNotice, c
     runtime_notice = notice;
     keep_toolkit_quiet();
     display::until_shown();
-    display::watch();
+    display::watch(lost, given_up);
     Display* x = nullptr;
     const char* backend = nullptr;
     if (set("WAYLAND_DISPLAY") && (display_name = std::getenv("WAYLAND_DISPLAY"), wayland_answers()))
@@ -264,8 +268,8 @@ void draw_scale(void* w, double left, double top, double right, double bottom) {
 
 void draw_line(void* w, double x1, double y1, double x2, double y2) {
     auto& d = *static_cast<Drawing*>(w);
-    set_colour(d.cr, 0x77767b);
-    cairo_set_line_width(d.cr, 1.5);
+    set_colour(d.cr, rt::DrawingStyle::line_colour);
+    cairo_set_line_width(d.cr, rt::DrawingStyle::line_width);
     cairo_move_to(d.cr, d.scale.x(x1), d.scale.y(y1));
     cairo_line_to(d.cr, d.scale.x(x2), d.scale.y(y2));
     cairo_stroke(d.cr);
@@ -273,8 +277,8 @@ void draw_line(void* w, double x1, double y1, double x2, double y2) {
 
 void draw_dot(void* w, double x, double y, int apart) {
     auto& d = *static_cast<Drawing*>(w);
-    set_colour(d.cr, apart ? 0xc01c28 : 0x1c71d8);
-    cairo_arc(d.cr, d.scale.x(x), d.scale.y(y), apart ? rt::dot_radius * 1.5 : rt::dot_radius, 0, 2 * G_PI);
+    set_colour(d.cr, rt::DrawingStyle::dot_colour(apart));
+    cairo_arc(d.cr, d.scale.x(x), d.scale.y(y), rt::DrawingStyle::dot_radius(apart), 0, 2 * G_PI);
     cairo_fill(d.cr);
 }
 
@@ -285,9 +289,9 @@ void show_text(Drawing& d, double x, double y, const char* text) {
     PangoLayout* layout = gtk_widget_create_pango_layout(d.window, shown.text);
     int width = 0, height = 0;
     pango_layout_get_pixel_size(layout, &width, &height);
-    double room = gtk_widget_get_allocated_width(d.window) - x - rt::drawing_margin / 2;
+    double room = gtk_widget_get_allocated_width(d.window) - x - rt::DrawingStyle::text_room_right;
     cairo_save(d.cr);
-    set_colour(d.cr, 0x241f31);
+    set_colour(d.cr, rt::DrawingStyle::text_colour);
     cairo_translate(d.cr, x, y);
     if (width > room && room > 0) cairo_scale(d.cr, room / width, room / width);
     cairo_move_to(d.cr, 0, 0);
@@ -298,18 +302,26 @@ void show_text(Drawing& d, double x, double y, const char* text) {
 
 void draw_label(void* w, double x, double y, const char* text) {
     auto& d = *static_cast<Drawing*>(w);
-    show_text(d, d.scale.x(x) + 4, d.scale.y(y) + 2, text);
+    show_text(d, d.scale.x(x) + rt::DrawingStyle::label_right, d.scale.y(y) + rt::DrawingStyle::label_down, text);
 }
 
-void draw_note(void* w, const char* text) { show_text(*static_cast<Drawing*>(w), rt::drawing_margin / 2, 4, text); }
+void draw_note(void* w, const char* text) {
+    show_text(*static_cast<Drawing*>(w), rt::DrawingStyle::note_left, rt::DrawingStyle::note_top, text);
+}
 
 // The form's Paint, on the window's own drawing (its background drawn first): no widget is added,
 // Form1 holds no controls.
-gboolean on_draw(GtkWidget* window, cairo_t* cr, gpointer paint) {
+struct Painter {
+    void (*paint)(void* form, const rt::DrawingOps* ops);
+    void* form;
+};
+
+gboolean on_draw(GtkWidget* window, cairo_t* cr, gpointer painter) {
     Drawing d{window, cr, {}};
     d.scale.fill(gtk_widget_get_allocated_width(window), gtk_widget_get_allocated_height(window), 1);
     rt::DrawingOps ops{&d, draw_scale, draw_line, draw_dot, draw_label, draw_note};
-    reinterpret_cast<void (*)(const rt::DrawingOps*)>(paint)(&ops);
+    auto* p = static_cast<const Painter*>(painter);
+    p->paint(p->form, &ops);
     return FALSE;
 }
 
@@ -318,7 +330,7 @@ gboolean on_draw(GtkWidget* window, cairo_t* cr, gpointer paint) {
 constexpr int logical_dpi = 96;
 
 int show_window(const char* caption, int x, int y, int w, int h, const char* description,
-                void (*paint)(const rt::DrawingOps*)) {
+                void (*paint)(void*, const rt::DrawingOps*), void* form) {
     status_if_lost = 0;
     display::until_shown();
     AwayFromData away;
@@ -326,7 +338,8 @@ int show_window(const char* caption, int x, int y, int w, int h, const char* des
     Utf8 caption_text(caption), description_text(description);
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(window), caption_text.text);
-    g_signal_connect_after(window, "draw", G_CALLBACK(on_draw), reinterpret_cast<gpointer>(paint));
+    Painter painter{paint, form};  // the window is drawn within this call alone
+    g_signal_connect_after(window, "draw", G_CALLBACK(on_draw), &painter);
     // A screen reader says what the window shows after its caption.
     atk_object_set_description(gtk_widget_get_accessible(window), description_text.text);
     // The place is the client area's, not the frame's a window manager adds around it.

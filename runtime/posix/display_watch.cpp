@@ -2,6 +2,9 @@
 // take from the display: its handlers for the X library's errors, and the modules a server's
 // settings name. The functions here that bear the X library's and GDK's names stand in for theirs
 // within this module and the toolkit it loads (which looks them up here first), and call theirs.
+#include "display_watch.hpp"
+
+#include <X11/Xlib.h>
 #include <dlfcn.h>
 #include <gdk/gdk.h>
 #include <pthread.h>
@@ -17,8 +20,6 @@
 #include <cstring>
 #include <initializer_list>
 #include <thread>
-
-#include "display_module.hpp"
 
 #define TRIO_STANDS_IN extern "C" __attribute__((visibility("default")))
 
@@ -36,10 +37,12 @@ using Clock = std::chrono::steady_clock;
 std::atomic<Clock::rep> shown_by{0};  // the time until_shown() set, 0 where none runs
 std::atomic<Clock::rep> waiting_since{0};
 
-std::atomic<int> waiting{0};       // Waiting scopes the program is in
-std::atomic<int> connection{-1};   // the display's connection, once known
-std::atomic<Display*> x{nullptr};  // the X connection the toolkit made, once made
-pthread_t program_thread;          // the thread that waits on the display
+std::atomic<int> waiting{0};           // Waiting scopes the program is in
+std::atomic<int> connection{-1};       // the display's connection, once known
+std::atomic<Display*> x{nullptr};      // the X connection the toolkit made, once made
+pthread_t program_thread;              // the thread that waits on the display
+void (*display_lost)() = nullptr;      // the module's, once watched
+void (*display_given_up)() = nullptr;  // the module's, once watched
 
 // Before the connection is known: the sockets the process had already (a standard stream may be
 // one), which are not it.
@@ -94,7 +97,7 @@ std::chrono::nanoseconds program_cpu_time(clockid_t clock) {
         }
         int unread = 0;
         if (int fd = connection; fd >= 0 && ::ioctl(fd, FIONREAD, &unread) == 0) sign |= unread > 0;
-        if (Clock::rep by = shown_by; by != 0 && now.time_since_epoch().count() >= by) given_up();
+        if (Clock::rep by = shown_by; by != 0 && now.time_since_epoch().count() >= by) display_given_up();
         bool too_long = waiting > 0 && now.time_since_epoch().count() - waiting_since >=
                                            std::chrono::duration_cast<Clock::duration>(shown_bound).count();
         if (sign && !too_long) {
@@ -120,7 +123,10 @@ int on_x_error(Display* d, XErrorEvent* e) {
 
 // The X library ends the process once this returns; lost() never returns into it. It takes the
 // place of the toolkit's own handler, which says so in its own words and exits 1.
-int on_x_lost(Display*) { lost(); }
+int on_x_lost(Display*) {
+    display_lost();
+    _exit(1);  // not reached: lost() ends the program
+}
 
 // The next definition of a function this file stands in for: the library's own.
 template <class F>
@@ -130,10 +136,12 @@ F* next(const char* name) {
 
 }  // namespace
 
-void watch() {
+void watch(void (*lost)(), void (*given_up)()) {
     static bool started = false;
     if (started) return;
     started = true;
+    display_lost = lost;
+    display_given_up = given_up;
     program_thread = ::pthread_self();
     std::thread(watch_answers).detach();
 }

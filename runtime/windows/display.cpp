@@ -133,10 +133,14 @@ RECT form_frame(int x, int y, int w, int h, int dpi) {
     return frame;
 }
 
-// The form's Paint, and what the window is drawn at: its DPI, for margins, dots and text of the
-// same size in inches at any.
-void (*form_paint)(const DrawingOps*) = nullptr;
-int form_dpi = USER_DEFAULT_SCREEN_DPI;
+// The form shown and its Paint, and what the window is drawn at: its DPI, for margins, dots and
+// text of the same size in inches at any. One form is shown at a time, and its window procedure
+// has no other way to them.
+struct Shown {
+    void (*paint)(void* form, const DrawingOps* ops) = nullptr;
+    void* form = nullptr;
+    int dpi = USER_DEFAULT_SCREEN_DPI;
+} shown;
 
 struct Drawing {
     HDC dc;
@@ -155,7 +159,8 @@ void draw_scale(void* w, double left, double top, double right, double bottom) {
 void draw_line(void* w, double x1, double y1, double x2, double y2) {
     auto& d = *static_cast<Drawing*>(w);
     const Gdi32& g = gdi32();
-    HPEN pen = g.CreatePen(PS_SOLID, static_cast<int>(1.5 * d.pixel + 0.5), colour(0x77767b));
+    HPEN pen = g.CreatePen(PS_SOLID, static_cast<int>(DrawingStyle::line_width * d.pixel + 0.5),
+                           colour(DrawingStyle::line_colour));
     HGDIOBJ before = g.SelectObject(d.dc, pen);
     g.MoveToEx(d.dc, static_cast<int>(d.scale.x(x1)), static_cast<int>(d.scale.y(y1)), nullptr);
     g.LineTo(d.dc, static_cast<int>(d.scale.x(x2)), static_cast<int>(d.scale.y(y2)));
@@ -165,11 +170,11 @@ void draw_line(void* w, double x1, double y1, double x2, double y2) {
 void draw_dot(void* w, double x, double y, int apart) {
     auto& d = *static_cast<Drawing*>(w);
     const Gdi32& g = gdi32();
-    int rgb = apart ? 0xc01c28 : 0x1c71d8;
+    int rgb = DrawingStyle::dot_colour(apart);
     HBRUSH brush = g.CreateSolidBrush(colour(rgb));
     HPEN pen = g.CreatePen(PS_SOLID, 1, colour(rgb));
     HGDIOBJ brush_before = g.SelectObject(d.dc, brush), pen_before = g.SelectObject(d.dc, pen);
-    double r = (apart ? dot_radius * 1.5 : dot_radius) * d.pixel;
+    double r = DrawingStyle::dot_radius(apart) * d.pixel;
     double cx = d.scale.x(x), cy = d.scale.y(y);
     g.Ellipse(d.dc, static_cast<int>(cx - r), static_cast<int>(cy - r), static_cast<int>(cx + r + 1),
               static_cast<int>(cy + r + 1));
@@ -191,24 +196,25 @@ void show_text(Drawing& d, double x, double y, const char* text) {
     double height = 12 * d.pixel;
     HGDIOBJ before = g.SelectObject(d.dc, text_font(height));
     SIZE size{};
-    double room = d.client_width - x - drawing_margin / 2 * d.pixel;
+    double room = d.client_width - x - DrawingStyle::text_room_right * d.pixel;
     if (g.GetTextExtentPoint32W(d.dc, shown.c_str(), static_cast<int>(shown.size()), &size) && size.cx > room &&
         room > 0)
         g.DeleteObject(g.SelectObject(d.dc, text_font(height * room / size.cx)));
     g.SetBkMode(d.dc, TRANSPARENT);
-    g.SetTextColor(d.dc, colour(0x241f31));
+    g.SetTextColor(d.dc, colour(DrawingStyle::text_colour));
     g.TextOutW(d.dc, static_cast<int>(x), static_cast<int>(y), shown.c_str(), static_cast<int>(shown.size()));
     g.DeleteObject(g.SelectObject(d.dc, before));
 }
 
 void draw_label(void* w, double x, double y, const char* text) {
     auto& d = *static_cast<Drawing*>(w);
-    show_text(d, d.scale.x(x) + 4 * d.pixel, d.scale.y(y) + 2 * d.pixel, text);
+    show_text(d, d.scale.x(x) + DrawingStyle::label_right * d.pixel, d.scale.y(y) + DrawingStyle::label_down * d.pixel,
+              text);
 }
 
 void draw_note(void* w, const char* text) {
     auto& d = *static_cast<Drawing*>(w);
-    show_text(d, drawing_margin / 2 * d.pixel, 4 * d.pixel, text);
+    show_text(d, DrawingStyle::note_left * d.pixel, DrawingStyle::note_top * d.pixel, text);
 }
 
 // The client area drawn by the form's Paint, within a margin and below the note's line, at the
@@ -217,13 +223,13 @@ void paint(HWND window) {
     const User32& u = user32();
     PAINTSTRUCT ps{};
     HDC dc = u.BeginPaint(window, &ps);
-    if (dc && form_paint && gdi32().loaded()) {
+    if (dc && shown.paint && gdi32().loaded()) {
         RECT client{};
         u.GetClientRect(window, &client);
-        Drawing d{dc, {}, form_dpi / 96.0, static_cast<double>(client.right)};
+        Drawing d{dc, {}, shown.dpi / 96.0, static_cast<double>(client.right)};
         d.scale.fill(client.right, client.bottom, d.pixel);
         DrawingOps ops{&d, draw_scale, draw_line, draw_dot, draw_label, draw_note};
-        form_paint(&ops);
+        shown.paint(shown.form, &ops);
     }
     u.EndPaint(window, &ps);
 }
@@ -238,7 +244,7 @@ LRESULT CALLBACK form_procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
         return 0;
     }
     if (message == WM_DPICHANGED) {  // moved onto a monitor of another DPI: the same size in inches there
-        form_dpi = HIWORD(w);
+        shown.dpi = HIWORD(w);
         const RECT& r = *reinterpret_cast<const RECT*>(l);
         user32().SetWindowPos(window, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
                               SWP_NOZORDER | SWP_NOACTIVATE);
@@ -251,18 +257,20 @@ LRESULT CALLBACK form_procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
 // twips, in pixels of the monitor it is on (the frame around it worked out for this style), drawn
 // by the form's paint, whole whenever its size changes; closing it returns. A window without
 // controls shows a screen reader nothing but its caption: the description is not given there.
-int show_window(const char* caption, int x, int y, int w, int h, const char*, void (*paint)(const DrawingOps*)) {
-    form_paint = paint;
+int show_window(const char* caption, int x, int y, int w, int h, const char*,
+                void (*paint)(void* form, const DrawingOps* ops), void* form) {
+    shown.paint = paint;
+    shown.form = form;
     const User32& u = user32();
     HINSTANCE instance = ::GetModuleHandleW(nullptr);
-    WNDCLASSW form{};
-    form.lpfnWndProc = form_procedure;
-    form.hInstance = instance;
-    form.style = CS_HREDRAW | CS_VREDRAW;
-    form.hCursor = u.LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    form.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    form.lpszClassName = L"Form1";
-    u.RegisterClassW(&form);
+    WNDCLASSW form_class{};
+    form_class.lpfnWndProc = form_procedure;
+    form_class.hInstance = instance;
+    form_class.style = CS_HREDRAW | CS_VREDRAW;
+    form_class.hCursor = u.LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    form_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    form_class.lpszClassName = L"Form1";
+    u.RegisterClassW(&form_class);
     int dpi = desktop_dpi();
     RECT frame = form_frame(x, y, w, h, dpi);
     HWND window =
@@ -271,7 +279,7 @@ int show_window(const char* caption, int x, int y, int w, int h, const char*, vo
     if (!window) return 0;
     // Placed on a monitor whose DPI is not the desktop's: its twips in that monitor's pixels.
     int own = u.GetDpiForWindow ? static_cast<int>(u.GetDpiForWindow(window)) : dpi;
-    form_dpi = own > 0 ? own : dpi;
+    shown.dpi = own > 0 ? own : dpi;
     if (own > 0 && own != dpi) {
         frame = form_frame(x, y, w, h, own);
         u.SetWindowPos(window, nullptr, frame.left, frame.top, frame.right - frame.left, frame.bottom - frame.top,
