@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "os.hpp"
+#include "files.hpp"
 
 namespace computer {
 
@@ -70,7 +70,7 @@ class Lines {
         return buffer_ + used_;
     }
     void end_line(char* end) {
-        end = std::copy(rt::os::line_end.begin(), rt::os::line_end.end(), end);  // as print_line ends it
+        end = std::copy(rt::line_end().begin(), rt::line_end().end(), end);  // as print_line ends it
         used_ = static_cast<std::size_t>(end - buffer_);
     }
     LineSink& sink_;

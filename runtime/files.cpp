@@ -162,6 +162,8 @@ Value read_field(int number) { return reader(number).next(); }
 // The Value keeps its field, which a conversion's error names.
 std::int16_t read_16bit_field(int number) { return to_16bit(reader(number).next()); }
 
+std::string_view line_end() { return os::line_end; }
+
 void write_text(int number, std::string_view text) { writer(number).write(text); }
 
 void commit_results() {

@@ -11,7 +11,6 @@
 #include <string>
 #include <string_view>
 
-#include "os.hpp"
 #include "value.hpp"
 
 namespace rt {
@@ -33,6 +32,9 @@ void input(int number, Targets&... targets) {
     (input_one(number, targets), ...);
 }
 
+// How a line of a result ends on this system: LF on Linux, CR LF on Windows.
+std::string_view line_end();
+
 // Appends text to a result file as it stands.
 void write_text(int number, std::string_view text);
 
@@ -46,7 +48,7 @@ void print_line(int number, const Items&... items) {
     static std::string line;
     line.clear();
     (print_item(line, items), ...);
-    line += os::line_end;
+    line += line_end();
     write_text(number, line);
 }
 
