@@ -7,8 +7,8 @@
 
 namespace rt {
 
-FieldReader::FieldReader(os::File file, std::string name)
-    : file_(file), name_(std::move(name)), source_(field_origin(name_, 0).file), buffer_(64 * 1024) {}
+FieldReader::FieldReader(os::File file)
+    : file_(std::move(file)), name_(file_.name()), source_(field_origin(name_, 0).file), buffer_(64 * 1024) {}
 
 FieldReader::FieldReader(std::string_view text, std::string name)
     : memory_(text), name_(std::move(name)), source_(field_origin(name_, 0).file), buffer_(64 * 1024) {}
@@ -21,7 +21,7 @@ std::size_t FieldReader::read_raw(char* into, std::size_t size) {
     if (eof_) return 0;
     std::size_t n = 0;
     if (file_) {
-        n = os::read(file_, into, size, name_);
+        n = os::read(file_, into, size);
     } else {
         n = memory_.copy(into, size, memory_pos_);
         memory_pos_ += n;

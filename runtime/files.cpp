@@ -11,31 +11,16 @@ namespace rt {
 
 namespace {
 
-constexpr int max_files = 16;
+constexpr int max_files = os::max_results;  // numbers 1 to 15
 constexpr std::size_t flush_at = 1 << 20;
 
-// Files to remove should the program stop, where a stop can find them: the temporary result per
-// file number.
-os::TempPath temporaries[max_files];
-
-// Stops held back for the life of a scope.
-struct HoldStops {
-    HoldStops() { os::hold_stops(); }
-    ~HoldStops() { os::release_stops(); }
-};
-
+// A result: written through a buffer of its own, complete under its name once committed. The
+// system's side of it (its place, its temporary, noted where a stop finds it) is the seam's.
 class OutputFile {
   public:
-    OutputFile(int number, std::string name) : number_(number), name_(std::move(name)) {
+    explicit OutputFile(const std::string& name) {
         buffer_.reserve(64 * 1024);  // before the file: nothing after it may throw
-        place_ = os::resolve_result(name_);
-        try {
-            HoldStops hold;  // no file is made without being noted
-            file_ = os::create_beside(place_, temporaries[number_], name_);
-        } catch (...) {
-            os::close(place_.directory);
-            throw;
-        }
+        result_ = &os::open_result(name);
     }
 
     void write(std::string_view text) {
@@ -46,7 +31,7 @@ class OutputFile {
     void flush() {
         std::string data;
         data.swap(buffer_);  // emptied whether or not the write succeeds
-        os::write(file_, data, name_);
+        os::write(*result_, data);
         data.clear();
         buffer_.swap(data);
     }
@@ -57,44 +42,31 @@ class OutputFile {
     void commit() {
         flush();
         if (committed_) return;
-        os::sync(file_, name_);
-        {
-            HoldStops hold;
-            os::replace(file_, temporaries[number_], place_, name_);
-            committed_ = true;
-            temporaries[number_].clear();
-        }
+        os::sync(*result_);
+        os::replace(*result_);
+        committed_ = true;
         // Past the move there is no going back to the earlier result: its failure says so.
-        os::sync_directory(place_, name_);
+        os::sync_directory(*result_);
     }
 
     void close() {
         commit();
-        release();
+        abandon();
     }
 
-    // Removed while still open, so that the system may remove it through its own handle (on
-    // Windows, even while another program reads it).
+    // Closed; a temporary still there is removed (while still open, so that the system may remove
+    // it through its own handle, on Windows even while another program reads it).
     void abandon() noexcept {
-        if (!committed_ && !temporaries[number_].empty()) os::remove_now(temporaries[number_]);
-        temporaries[number_].clear();
-        release();
+        if (result_) os::close(*result_);
+        result_ = nullptr;
     }
 
     ~OutputFile() { abandon(); }
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
 
   private:
-    void release() noexcept {
-        os::close(file_);
-        file_ = {};
-        os::close(place_.directory);
-        place_.directory = {};
-    }
-
-    int number_;
-    std::string name_;
-    os::ResultPlace place_;
-    os::File file_;
+    os::Result* result_ = nullptr;
     bool committed_ = false;
     std::string buffer_;
 };
@@ -135,10 +107,9 @@ OutputFile& writer(int number) {
 
 void open_input(int number, const std::string& name) {
     Slot& s = free_slot(number);
-    std::string read_as;  // the file's own name, which reports about it give
-    os::File file = os::open_input(name, read_as);
+    os::File file = os::open_input(name);
     try {
-        s.reader = std::make_unique<FieldReader>(file, read_as);
+        s.reader = std::make_unique<FieldReader>(std::move(file));
     } catch (...) {
         os::close(file);
         throw;
@@ -147,7 +118,7 @@ void open_input(int number, const std::string& name) {
 
 void open_output(int number, const std::string& name) {
     Slot& s = free_slot(number);
-    s.writer = std::make_unique<OutputFile>(number, name);
+    s.writer = std::make_unique<OutputFile>(name);
 }
 
 void close(int number) {
@@ -182,9 +153,6 @@ void abandon_all() noexcept {
     }
 }
 
-void remove_temporaries_now() noexcept {
-    for (const os::TempPath& temp : temporaries)
-        if (!temp.empty()) os::remove_now(temp);
-}
+void remove_temporaries_now() noexcept { os::remove_temporaries_now(); }
 
 }  // namespace rt

@@ -19,7 +19,7 @@ inline constexpr std::size_t max_field_bytes = 1 << 20;
 class FieldReader {
   public:
     // Reads from an open file, which the reader then owns.
-    FieldReader(os::File file, std::string name);
+    explicit FieldReader(os::File file);
     // Reads from text in memory (for tests and tools).
     FieldReader(std::string_view text, std::string name);
     ~FieldReader();

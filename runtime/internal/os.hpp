@@ -10,9 +10,9 @@
 // catalog (messages.cpp) words it. But:
 //   - write_standard and open_display, whose failure is not the run's own (a notice that cannot
 //     be written, a display that cannot be had), return what went wrong instead;
-//   - close and remove_now clean up, and never fail;
-//   - write_standard (without a reason asked for) and remove_now are safe where a stop's handler
-//     runs (on POSIX a signal handler: no allocation, no lock).
+//   - close and remove_temporaries_now clean up, and never fail;
+//   - write_standard (without a reason asked for) and remove_temporaries_now are safe where a
+//     stop's handler runs (on POSIX a signal handler: no allocation, no lock).
 #pragma once
 
 #include <cstddef>
@@ -76,15 +76,24 @@ void catch_stops(void (*on_stop)(const Stop& stop));
 // Holds stops back until released, so that a file is never created without being noted.
 void hold_stops();
 void release_stops();
+// Stops held back for the life of a scope.
+struct StopsHeld {
+    StopsHeld() { hold_stops(); }
+    ~StopsHeld() { release_stops(); }
+    StopsHeld(const StopsHeld&) = delete;
+    StopsHeld& operator=(const StopsHeld&) = delete;
+};
 
 // ---- Input files (input.cpp)
 
-// read_as gets the name of the file opened: `name`, or the one file whose name differs from it
-// only in case where the system tells such names apart and there is none of that very name.
-File open_input(const std::string& name, std::string& read_as);
+// The file to read for `name`, named in reports by its own name: `name`, or the one file whose
+// name differs from it only in case where the system tells such names apart and there is none of
+// that very name.
+File open_input(const std::string& name);
 // Up to size bytes into buffer; 0 at the end of the file.
-std::size_t read(File file, char* buffer, std::size_t size, const std::string& name);
-void close(File file) noexcept;
+std::size_t read(const File& file, char* buffer, std::size_t size);
+// Any file closed, an input or a result's (posix.cpp, windows.cpp).
+void close(File& file) noexcept;
 
 // ---- Result files (results.cpp)
 
@@ -108,29 +117,42 @@ class TempPath {
     char path_[4096] = {};
 };
 
-// Where a result named `name` goes: that name, or the file that a chain of symbolic links of
-// that name leads to, every link on the way held to the rule against links planted by others.
+// Where a result goes: the name it was given, or the file that a chain of symbolic links of that
+// name leads to, every link on the way held to the rule against links planted by others.
 struct ResultPlace {
     std::string path;  // the file to replace, or to create
     File directory;    // its directory, held open from here on where the system has such a thing
 };
-ResultPlace resolve_result(const std::string& name);
-// A new file beside place.path, readable by no one else, for writing: a file with no name at all
-// where the system has such files, else one under a hidden name no other file has and no one can
-// foresee, noted in temp before the file exists. Call with stops held.
-File create_beside(const ResultPlace& place, TempPath& temp, const std::string& name);
-void write(File file, std::string_view data, const std::string& name);
-// The file's data on the disk.
-void sync(File file, const std::string& name);
-// The complete file moved over place.path whole: first given a name beside it should it have none
-// (noted in temp before the name exists), and the owner and mode of the result it replaces as that
-// result stands now, where the run may keep them. Call with stops held.
-void replace(File file, TempPath& temp, const ResultPlace& place, const std::string& name);
-// The move on the disk, with the directory of place.path. A file system that cannot sync a
-// directory is no failure; one that could not confirm it is the error.
-void sync_directory(const ResultPlace& place, const std::string& name);
-// Removes a temporary that is still there.
-void remove_now(const TempPath& temp) noexcept;
+
+// A result being written, kept in the platform's own table of results, where a stop finds its
+// temporary; its reports name it as the program did.
+struct Result {
+    ResultPlace place;
+    File file;      // the new file, written beside place.path until it replaces it
+    TempPath temp;  // its hidden name beside the result, while it has one
+    bool in_use = false;
+};
+constexpr int max_results = 16;  // results open at once, at most
+
+// A new result for `name`: its place found, and a new file beside it, readable by no one else, for
+// writing: a file with no name at all where the system has such files, else one under a hidden
+// name no other file has and no one can foresee, noted before the file exists.
+Result& open_result(const std::string& name);
+void write(Result& result, std::string_view data);
+// The new file's data on the disk.
+void sync(Result& result);
+// The complete file moved over its place whole: first given a name beside it should it have none
+// (noted before the name exists), and the owner and mode of the result it replaces as that result
+// stands now, where the run may keep them. Writes after it go on in place.
+void replace(Result& result);
+// The move on the disk, with the result's directory. A file system that cannot sync a directory
+// is no failure; one that could not confirm it is the error.
+void sync_directory(Result& result);
+// The result closed and its place in the table freed; its temporary, should it still be one,
+// removed, so that the earlier result stays as it was.
+void close(Result& result) noexcept;
+// Every temporary still there removed, from a stop's handler.
+void remove_temporaries_now() noexcept;
 
 // ---- The display (display.cpp)
 

@@ -130,9 +130,9 @@ int open_look_alike(const std::string& path, const Message& what, Strangers& str
 // or more there is no telling which was meant. Only a regular file is taken for the one meant: a
 // FIFO or a device that merely has a similar name is not opened at all, lest the open wait for a
 // writer or set a device going.
-File open_input(const std::string& name, std::string& read_as) {
+File open_input(const std::string& name) {
     Message what = rt::name(name);  // the file opened, as reports name it
-    read_as = name;
+    std::string read_as = name;
     Strangers strangers(name);
     int fd = strangers.shared ? strangers.open(name) : ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0 && (errno == ENOENT || !strangers.first.empty())) {
@@ -161,20 +161,16 @@ File open_input(const std::string& name, std::string& read_as) {
         ::close(fd);
         refuse_unless_regular(st, what);
     }
-    return File(fd);
+    return File(fd, std::move(read_as));
 }
 
-std::size_t read(File file, char* buffer, std::size_t size, const std::string& name) {
+std::size_t read(const File& file, char* buffer, std::size_t size) {
     for (;;) {
         ssize_t n = ::read(file.descriptor(), buffer, size);
         if (n >= 0) return static_cast<std::size_t>(n);
         int err = errno;
-        if (err != EINTR) raise_system(DeviceIO, Msg::Reading, {rt::name(name)}, err);
+        if (err != EINTR) raise_system(DeviceIO, Msg::Reading, {rt::name(file.name())}, err);
     }
-}
-
-void close(File file) noexcept {
-    if (file) ::close(file.descriptor());
 }
 
 }  // namespace rt::os

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -235,21 +236,17 @@ void settle(int fd, int dir, const std::string& base) {
     raise_system(err == ENOSPC || err == EDQUOT ? DiskFull : DeviceIO, doing, {rt::name(name)}, err);
 }
 
-}  // namespace
-
-ResultPlace resolve_result(const std::string& name) { return ResultWalk(name).run(); }
-
 // Unnamed first: a run killed outright (SIGKILL, a power loss) then leaves nothing behind, unless
 // in the moment between its naming and its move. It gets a name only once complete, through
 // /proc; a file system without such files, or a system without /proc, has a named temporary
 // instead. Readable by no one else while it is written: it gets the result's owner and mode once
 // complete.
-File create_beside(const ResultPlace& place, TempPath& temp, const std::string& name) {
+File create_beside(const ResultPlace& place, TempPath& temp, std::string name) {
     int dir = place.directory.descriptor();
     temp.clear();
     int fd = ::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (fd >= 0) {
-        if (::access(fd_path(fd).c_str(), F_OK) == 0) return File(fd);
+        if (::access(fd_path(fd).c_str(), F_OK) == 0) return File(fd, std::move(name));
         ::close(fd);
     } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
         int err = errno;
@@ -259,7 +256,7 @@ File create_beside(const ResultPlace& place, TempPath& temp, const std::string& 
     for (int attempt = 0;; ++attempt) {
         name_temporary(place, temp, name);
         fd = ::openat(dir, base_of(temp.c_str()).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd >= 0) return File(fd);
+        if (fd >= 0) return File(fd, std::move(name));
         int err = errno;
         std::string tried = temp.c_str();
         temp.clear();
@@ -268,53 +265,89 @@ File create_beside(const ResultPlace& place, TempPath& temp, const std::string& 
     }
 }
 
-void write(File file, std::string_view data, const std::string& name) {
+// The results being written, where a stop finds their temporaries.
+Result results[max_results];
+
+}  // namespace
+
+Result& open_result(const std::string& name) {
+    Result* result = std::find_if(std::begin(results), std::end(results), [](const Result& r) { return !r.in_use; });
+    if (result == std::end(results)) raise(InvalidCall);  // no more than the program has file numbers
+    std::string named = name;                             // made before the file, which nothing after may fail to note
+    result->place = ResultWalk(name).run();
+    try {
+        StopsHeld held;  // no file is made without being noted
+        result->file = create_beside(result->place, result->temp, std::move(named));
+    } catch (...) {
+        close(result->place.directory);
+        throw;
+    }
+    result->in_use = true;
+    return *result;
+}
+
+void write(Result& result, std::string_view data) {
     while (!data.empty()) {
-        ssize_t n = ::write(file.descriptor(), data.data(), data.size());
+        ssize_t n = ::write(result.file.descriptor(), data.data(), data.size());
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) raise_write_error(Msg::Writing, name, n < 0 ? errno : EIO);
+        if (n <= 0) raise_write_error(Msg::Writing, result.file.name(), n < 0 ? errno : EIO);
         data.remove_prefix(static_cast<std::size_t>(n));
     }
 }
 
-void sync(File file, const std::string& name) {
-    if (::fsync(file.descriptor()) != 0 && errno != EINVAL) raise_write_error(Msg::Syncing, name, errno);
+void sync(Result& result) {
+    if (::fsync(result.file.descriptor()) != 0 && errno != EINVAL)
+        raise_write_error(Msg::Syncing, result.file.name(), errno);
 }
 
 // The owner and mode are given after the data's sync, so that a change made to the earlier result
 // meanwhile is seen; they are journaled ahead of the rename, which the directory's sync then
 // carries to the disk with them.
-void replace(File file, TempPath& temp, const ResultPlace& place, const std::string& name) {
-    int fd = file.descriptor(), dir = place.directory.descriptor();
-    for (int attempt = 0; temp.empty(); ++attempt) {
-        name_temporary(place, temp, name);
-        int err = link_unnamed(fd, dir, base_of(temp.c_str()).c_str());
+void replace(Result& result) {
+    int fd = result.file.descriptor(), dir = result.place.directory.descriptor();
+    const std::string& name = result.file.name();
+    StopsHeld held;  // the temporary noted until it has gone by its move
+    for (int attempt = 0; result.temp.empty(); ++attempt) {
+        name_temporary(result.place, result.temp, name);
+        int err = link_unnamed(fd, dir, base_of(result.temp.c_str()).c_str());
         if (!err) break;
-        std::string tried = temp.c_str();
-        temp.clear();
+        std::string tried = result.temp.c_str();
+        result.temp.clear();
         if (err != EEXIST || attempt >= 100)
             raise_system(error_for_errno(err, PathFileAccess), Msg::NamingAs, {rt::name(name), rt::name(tried)}, err);
     }
-    std::string base = base_of(place.path);
+    std::string base = base_of(result.place.path);
     settle(fd, dir, base);
-    if (::renameat(dir, base_of(temp.c_str()).c_str(), dir, base.c_str()) != 0) {
+    if (::renameat(dir, base_of(result.temp.c_str()).c_str(), dir, base.c_str()) != 0) {
         int err = errno;
         raise_system(error_for_errno(err, PathFileAccess), Msg::Replacing, {rt::name(name)}, err);
     }
+    result.temp.clear();
 }
 
 // A directory that could not be opened for reading (no read permission) or cannot be synced (a
 // file system that has no such thing) is left as it is. Past the move there is no going back to
 // the earlier result: a failure says what is true.
-void sync_directory(const ResultPlace& place, const std::string& name) {
-    int dir = place.directory.descriptor();
+void sync_directory(Result& result) {
+    int dir = result.place.directory.descriptor();
     int flags = ::fcntl(dir, F_GETFL);
     if (flags == -1 || (flags & O_PATH)) return;
     int failed = ::fsync(dir) != 0 ? errno : 0;
     if (!failed || failed == EINVAL || failed == EROFS || failed == EOPNOTSUPP || failed == ENOSYS) return;
-    raise_system(DeviceIO, Msg::NotConfirmed, {rt::name(name)}, failed);
+    raise_system(DeviceIO, Msg::NotConfirmed, {rt::name(result.file.name())}, failed);
 }
 
-void remove_now(const TempPath& temp) noexcept { ::unlink(temp.c_str()); }
+void close(Result& result) noexcept {
+    if (!result.temp.empty()) ::unlink(result.temp.c_str());
+    result.temp.clear();
+    close(result.file);
+    close(result.place.directory);
+    result.in_use = false;
+}
+
+void remove_temporaries_now() noexcept {
+    for (const Result& result : results)
+        if (!result.temp.empty()) ::unlink(result.temp.c_str());
+}
 
 }  // namespace rt::os

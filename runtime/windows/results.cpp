@@ -122,16 +122,16 @@ void settle(File file, const ResultPlace& place) {
 // is held in between, while the box or the window waits.
 struct InPlace {
     Handle h;
-    InPlace(File file, DWORD access, const std::string& name)
+    InPlace(const File& file, DWORD access)
         : h(handle(file) == INVALID_HANDLE_VALUE
                 ? ::CreateFileW(file.open()->named.c_str(), access, share_all, nullptr, OPEN_EXISTING, 0, nullptr)
                 : INVALID_HANDLE_VALUE) {
         if (handle(file) == INVALID_HANDLE_VALUE && !h.valid()) {
             DWORD err = ::GetLastError();
-            raise_system(error_for_code(err, DeviceIO), Msg::OpeningAgain, {rt::name(name)}, err);
+            raise_system(error_for_code(err, DeviceIO), Msg::OpeningAgain, {rt::name(file.name())}, err);
         }
     }
-    HANDLE of(File file) const { return h.valid() ? h.h : handle(file); }
+    HANDLE of(const File& file) const { return h.valid() ? h.h : handle(file); }
 };
 
 // A failed write or sync: a full disk is error 61, anything else 57.
@@ -251,7 +251,16 @@ class Move {
     bool by_handle_ = false;
 };
 
-}  // namespace
+// The results being written, where a stop (in a thread of its own) finds their temporaries; the
+// lock keeps it from one that is being noted, moved or closed meanwhile.
+Result results[max_results];
+SRWLOCK results_lock = SRWLOCK_INIT;
+struct ResultsLocked {
+    ResultsLocked() { ::AcquireSRWLockExclusive(&results_lock); }
+    ~ResultsLocked() { ::ReleaseSRWLockExclusive(&results_lock); }
+    ResultsLocked(const ResultsLocked&) = delete;
+    ResultsLocked& operator=(const ResultsLocked&) = delete;
+};
 
 ResultPlace resolve_result(const std::string& name) {
     std::wstring w = system_path(wide(name));
@@ -271,15 +280,14 @@ ResultPlace resolve_result(const std::string& name) {
 // The temporary is made hidden, as its leading dot makes it elsewhere, and with DELETE access: no
 // other program (an indexer, a virus scanner, a sync client reading each new file) can then open
 // it without sharing its deletion, so none can keep it from its name or from going.
-File create_beside(const ResultPlace& place, TempPath& temp, const std::string& name) {
+File create_beside(const ResultPlace& place, TempPath& temp, std::string name) {
     std::wstring path = wide(place.path);
     for (int attempt = 0;; ++attempt) {
         std::wstring temp_wide = temporary_beside(path);
         auto open = std::make_unique<Open>();  // all made ready before the file: nothing after it may throw
-        open->result = true;
-        open->temp = narrow(temp_wide);
         open->temp_system = system_path(temp_wide);
-        if (!temp.assign(open->temp)) raise(PathFileAccess, {Msg::TemporaryPathTooLong, {rt::name(name)}});
+        if (!temp.assign(narrow(temp_wide))) raise(PathFileAccess, {Msg::TemporaryPathTooLong, {rt::name(name)}});
+        open->name = name;
         // With the access to give it the earlier result's access list and owner, where the folder
         // allows it; else without.
         DWORD err = 0;
@@ -289,34 +297,59 @@ File create_beside(const ResultPlace& place, TempPath& temp, const std::string& 
             err = open->handle == INVALID_HANDLE_VALUE ? ::GetLastError() : 0;
             if (err != ERROR_ACCESS_DENIED) break;
         }
-        if (open->handle != INVALID_HANDLE_VALUE) {
-            Noted lock;
-            auto& results = lock.results();
-            auto free = std::find(results.begin(), results.end(), nullptr);
-            if (free != results.end()) *free = open.get();  // else moved and removed by name alone
-            return File(open.release());
-        }
+        if (open->handle != INVALID_HANDLE_VALUE) return File(open.release());
+        std::string tried = temp.c_str();
         temp.clear();
         if ((err != ERROR_FILE_EXISTS && err != ERROR_ALREADY_EXISTS) || attempt >= 100)
-            raise_system(error_for_code(err, PathFileAccess), Msg::CreatingAs, {rt::name(name), rt::name(open->temp)},
-                         err);
+            raise_system(error_for_code(err, PathFileAccess), Msg::CreatingAs, {rt::name(name), rt::name(tried)}, err);
     }
 }
 
-void write(File file, std::string_view data, const std::string& name) {
-    InPlace in_place(file, FILE_APPEND_DATA, name);
+// Through the temporary's own handle where it is still open: marked for deletion, it goes once
+// the last handle on it closes, even while another program holds it; by its name where not.
+void remove_temporary(const Result& result) noexcept {
+    if (result.temp.empty()) return;
+    Open* open = result.file.open();
+    FILE_DISPOSITION_INFO dispose{TRUE};
+    if (open && open->handle != INVALID_HANDLE_VALUE &&
+        ::SetFileInformationByHandle(open->handle, FileDispositionInfo, &dispose, sizeof dispose))
+        return;
+    try {
+        ::DeleteFileW(system_path(wide(result.temp.c_str())).c_str());
+    } catch (...) {  // no memory for the path: nothing more can be done
+    }
+}
+
+}  // namespace
+
+Result& open_result(const std::string& name) {
+    Result* result = std::find_if(std::begin(results), std::end(results), [](const Result& r) { return !r.in_use; });
+    if (result == std::end(results)) raise(InvalidCall);  // no more than the program has file numbers
+    std::string named = name;
+    result->place = resolve_result(name);
+    StopsHeld held;  // no file is made without being noted
+    File file = create_beside(result->place, result->temp, std::move(named));
+    ResultsLocked lock;
+    result->file = file;
+    result->in_use = true;
+    return *result;
+}
+
+void write(Result& result, std::string_view data) {
+    InPlace in_place(result.file, FILE_APPEND_DATA);
     while (!data.empty()) {
         DWORD done = 0;
         DWORD chunk = data.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(data.size());
-        if (!::WriteFile(in_place.of(file), data.data(), chunk, &done, nullptr) || done == 0)
-            raise_write_error(Msg::Writing, name, ::GetLastError());
+        if (!::WriteFile(in_place.of(result.file), data.data(), chunk, &done, nullptr) || done == 0)
+            raise_write_error(Msg::Writing, result.file.name(), ::GetLastError());
         data.remove_prefix(done);
     }
 }
 
-void sync(File file, const std::string& name) {
-    InPlace in_place(file, GENERIC_WRITE, name);
-    if (!::FlushFileBuffers(in_place.of(file))) raise_write_error(Msg::Syncing, name, ::GetLastError());
+void sync(Result& result) {
+    InPlace in_place(result.file, GENERIC_WRITE);
+    if (!::FlushFileBuffers(in_place.of(result.file)))
+        raise_write_error(Msg::Syncing, result.file.name(), ::GetLastError());
 }
 
 // The move over the result, by the temporary's own handle where the system can (by name where it
@@ -324,12 +357,14 @@ void sync(File file, const std::string& name) {
 // result has its name, it is flushed (so that the move is on the disk as well) and no handle is
 // held on it any more. The earlier result's attributes and protection are taken as it stands now,
 // just before the move.
-void replace(File file, TempPath& temp, const ResultPlace& place, const std::string& name) {
-    settle(file, place);
-    Open* open = file.open();
-    Move move(open, system_path(wide(place.path)));
-    move.run(place.path, temp, name);
-    Noted lock;
+void replace(Result& result) {
+    settle(result.file, result.place);
+    Open* open = result.file.open();
+    StopsHeld held;  // the temporary noted until it has gone by its move
+    Move move(open, system_path(wide(result.place.path)));
+    move.run(result.place.path, result.temp, result.file.name());
+    ResultsLocked lock;
+    result.temp.clear();
     open->moved = true;
     try {
         open->named = move.target();
@@ -344,34 +379,23 @@ void replace(File file, TempPath& temp, const ResultPlace& place, const std::str
 
 // MOVEFILE_WRITE_THROUGH has the move on the disk when it returns; a move by handle, the flush
 // that follows it, whose failure is told here.
-void sync_directory(const ResultPlace& place, const std::string& name) {
-    const std::wstring target = system_path(wide(place.path));
-    DWORD failed = 0;
-    {
-        Noted lock;
-        for (Open* o : lock.results())
-            if (o && o->named == target && o->flush_error) failed = o->flush_error;
-    }
-    if (failed) raise_system(DeviceIO, Msg::NotConfirmed, {rt::name(name)}, failed);
+void sync_directory(Result& result) {
+    if (DWORD failed = result.file.open()->flush_error)
+        raise_system(DeviceIO, Msg::NotConfirmed, {rt::name(result.file.name())}, failed);
 }
 
-// Through the temporary's own handle where it is still open: marked for deletion, it goes once
-// the last handle on it closes, even while another program holds it. Runs in the stop's own
-// thread, where allocating is allowed.
-void remove_now(const TempPath& temp) noexcept {
-    try {
-        bool gone = false;
-        {
-            Noted lock;
-            Open* open = noted_temporary(temp.c_str());
-            if (open && open->handle != INVALID_HANDLE_VALUE) {
-                FILE_DISPOSITION_INFO dispose{TRUE};
-                gone = ::SetFileInformationByHandle(open->handle, FileDispositionInfo, &dispose, sizeof dispose);
-            }
-        }
-        if (!gone) ::DeleteFileW(system_path(wide(temp.c_str())).c_str());
-    } catch (...) {
-    }
+void close(Result& result) noexcept {
+    ResultsLocked lock;
+    remove_temporary(result);
+    result.temp.clear();
+    close(result.file);
+    result.in_use = false;
+}
+
+// Runs in the stop's own thread, where allocating is allowed.
+void remove_temporaries_now() noexcept {
+    ResultsLocked lock;
+    for (const Result& result : results) remove_temporary(result);
 }
 
 }  // namespace rt::os

@@ -98,21 +98,18 @@ std::wstring final_path(HANDLE h, DWORD& err) {
     }
 }
 
-namespace {
+// Any file, input or result, closes the same way.
+void close(File& file) noexcept {
+    Open* open = file.open();
+    file = File();
+    if (!open) return;
+    if (open->handle != INVALID_HANDLE_VALUE) ::CloseHandle(open->handle);
+    delete open;
+}
 
-SRWLOCK noted_lock = SRWLOCK_INIT;
-std::array<Open*, 64> noted{};
-
-}  // namespace
-
-Noted::Noted() { ::AcquireSRWLockExclusive(&noted_lock); }
-Noted::~Noted() { ::ReleaseSRWLockExclusive(&noted_lock); }
-std::array<Open*, 64>& Noted::results() { return noted; }
-
-Open* noted_temporary(const char* path) {
-    for (Open* o : noted)
-        if (o && !o->moved && o->temp == path) return o;
-    return nullptr;
+const std::string& File::name() const {
+    static const std::string none;
+    return open_ ? open_->name : none;
 }
 
 }  // namespace rt::os

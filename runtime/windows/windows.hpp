@@ -1,5 +1,5 @@
 // What the Windows files share: text as the system takes it (UTF-16), the system's words and error
-// codes, paths of any length, handles held for a scope, and the results being written.
+// codes, paths of any length, handles held for a scope, and what a File stands for.
 #pragma once
 
 #define WIN32_LEAN_AND_MEAN
@@ -8,7 +8,6 @@
 #endif
 #include <windows.h>
 
-#include <array>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,27 +61,13 @@ constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // this one in between.
 struct Open {
     HANDLE handle = INVALID_HANDLE_VALUE;
-    bool result = false;
-    std::string temp;          // a result's temporary, as create_beside noted its path
-    std::wstring temp_system;  // the same, as the system is given it
+    std::string name;          // the file's name, as reports give it
+    std::wstring temp_system;  // a result's temporary, as the system is given its path
     bool moved = false;        // it has the result's name
     std::wstring named;        // and this is the result's path, as the system is given it
     DWORD flush_error = 0;     // a flush that failed once the result had its name
 };
 
-inline HANDLE handle(File file) { return file.open()->handle; }
-
-// The results being written, where a stop (in a thread of its own) and the move find them by the
-// temporary's path. A fixed table, so that noting one never allocates; one past its room is
-// moved and removed by its name alone.
-struct Noted {
-    Noted();
-    ~Noted();
-    Noted(const Noted&) = delete;
-    Noted& operator=(const Noted&) = delete;
-    std::array<Open*, 64>& results();
-};
-// The result whose temporary is at path and has no name yet, or null; with the table locked.
-Open* noted_temporary(const char* path);
+inline HANDLE handle(const File& file) { return file.open()->handle; }
 
 }  // namespace rt::os
