@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 
 #include "windows.hpp"
 
@@ -254,14 +255,10 @@ class Move {
 // The results being written, where a stop (in a thread of its own) finds their temporaries; the
 // lock keeps it from one that is being noted, moved or closed meanwhile.
 Result results[max_results];
-SRWLOCK results_lock = SRWLOCK_INIT;
-struct ResultsLocked {
-    ResultsLocked() { ::AcquireSRWLockExclusive(&results_lock); }
-    ~ResultsLocked() { ::ReleaseSRWLockExclusive(&results_lock); }
-    ResultsLocked(const ResultsLocked&) = delete;
-    ResultsLocked& operator=(const ResultsLocked&) = delete;
-};
+std::mutex results_lock;
+using ResultsLocked = std::lock_guard<std::mutex>;
 
+// Where a result named `name` goes: that name, or the file a link of that name leads to.
 ResultPlace resolve_result(const std::string& name) {
     std::wstring w = system_path(wide(name));
     const Message shown = rt::name(name);
@@ -329,7 +326,7 @@ Result& open_result(const std::string& name) {
     result->place = resolve_result(name);
     StopsHeld held;  // no file is made without being noted
     File file = create_beside(result->place, result->temp, std::move(named));
-    ResultsLocked lock;
+    ResultsLocked lock(results_lock);
     result->file = file;
     result->in_use = true;
     return *result;
@@ -363,7 +360,7 @@ void replace(Result& result) {
     StopsHeld held;  // the temporary noted until it has gone by its move
     Move move(open, system_path(wide(result.place.path)));
     move.run(result.place.path, result.temp, result.file.name());
-    ResultsLocked lock;
+    ResultsLocked lock(results_lock);
     result.temp.clear();
     open->moved = true;
     try {
@@ -385,7 +382,7 @@ void sync_directory(Result& result) {
 }
 
 void close(Result& result) noexcept {
-    ResultsLocked lock;
+    ResultsLocked lock(results_lock);
     remove_temporary(result);
     result.temp.clear();
     close(result.file);
@@ -394,7 +391,7 @@ void close(Result& result) noexcept {
 
 // Runs in the stop's own thread, where allocating is allowed.
 void remove_temporaries_now() noexcept {
-    ResultsLocked lock;
+    ResultsLocked lock(results_lock);
     for (const Result& result : results) remove_temporary(result);
 }
 
