@@ -10,6 +10,20 @@ endif
 
 FUZZ_SECONDS ?= 60
 
+# As root in a tree that another user owns, the programs rightly refuse the build's display module
+# and catalogs, which that user could change, and a build would leave files there that they cannot
+# change: the targets that build or run the programs stop at once. ./make.sh runs them as the owner.
+AS_OWNER = demo test build format asan-test release-builds package package-test windows windows-zip \
+           windows-reproducible cross-test fuzz valgrind bench bench-windows
+OWNER := $(shell stat -c %u .)
+ifeq ($(shell id -u),0)
+ifneq ($(OWNER),0)
+ifneq ($(filter $(AS_OWNER),$(or $(MAKECMDGOALS),demo)),)
+$(error this tree is $(shell id -nu $(OWNER) 2>/dev/null || echo user $(OWNER))'s, whose files root's programs refuse: run ./make.sh $(or $(MAKECMDGOALS),demo) instead, which runs make as its owner)
+endif
+endif
+endif
+
 .PHONY: demo test setup build format format-check measures windows-reproducible asan-test release-builds package package-test windows windows-zip cross-test fresh-test fuzz bench bench-windows valgrind clean
 
 # The demo says what it does step by step; the build's own output only if it fails.
