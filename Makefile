@@ -16,10 +16,11 @@ FUZZ_SECONDS ?= 60
 AS_OWNER = demo test build format asan-test release-builds package package-test windows windows-zip \
            windows-reproducible cross-test fuzz valgrind bench bench-windows
 OWNER := $(shell stat -c %u .)
+OWNER_NAME = $(shell id -nu $(OWNER) 2>/dev/null || echo user $(OWNER))
 ifeq ($(shell id -u),0)
 ifneq ($(OWNER),0)
 ifneq ($(filter $(AS_OWNER),$(or $(MAKECMDGOALS),demo)),)
-$(error this tree is $(shell id -nu $(OWNER) 2>/dev/null || echo user $(OWNER))'s, whose files root's programs refuse: run ./make.sh $(or $(MAKECMDGOALS),demo) instead, which runs make as its owner)
+$(error this tree is $(OWNER_NAME)'s, and root's programs refuse another user's display module and catalogs: run ./make.sh $(or $(MAKECMDGOALS),demo), which runs make as $(OWNER_NAME))
 endif
 endif
 endif
