@@ -92,7 +92,8 @@ windows: setup build
 	JOBS=$(JOBS) scripts/windows-test.sh windows
 	JOBS=$(JOBS) scripts/windows-test.sh windows-x86
 
-# The zips for Windows users, 64-bit and 32-bit: the three programs, the README and the license.
+# The zips for Windows users, 64-bit and 32-bit: the three programs, the README, the license, the
+# Windows page and the manual pages as text.
 windows-zip: windows
 	scripts/windows-zip.sh build/windows $(VERSION)
 	scripts/windows-zip.sh build/windows-x86 $(VERSION)

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# trio-<version>-windows-<arch>.zip: the three Windows programs, the README, the LICENSE and the
-# notices of what is linked into them, in a folder of the same name; from a build made with the
-# windows preset (x64) or the windows-x86 preset (x86), as its programs say. A zip anyone can make
-# again bit for bit from the same tree: every time in it (the programs' PE time stamps, the
-# members') is SOURCE_DATE_EPOCH, the last commit's (else the changelog's); the members are
-# sorted, their modes fixed, their times in UTC. Usage: windows-zip.sh build-dir version
+# trio-<version>-windows-<arch>.zip: the three Windows programs, the README, the LICENSE, the
+# notices of what is linked into them, and in docs/ the Windows page and the manual pages as text
+# (rendered from the default build's, made here where they are missing), in a folder of the same
+# name; from a build made with the windows preset (x64) or the windows-x86 preset (x86), as its
+# programs say. A zip anyone can make again bit for bit from the same tree: every time in it (the
+# programs' PE time stamps, the members', the pages' date) is SOURCE_DATE_EPOCH, the last commit's
+# (else the changelog's); the members are sorted, their modes fixed, their times in UTC.
+# Usage: windows-zip.sh build-dir version
 set -euo pipefail
 [ $# -eq 2 ] || { echo "usage: windows-zip.sh build-dir version" >&2; exit 2; }
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,6 +29,18 @@ for p in photo computer tallage; do
   "$triplet-strip" -o "$work/$name/$p.exe" "$build/bin/$p.exe"  # its time stamp SOURCE_DATE_EPOCH
 done
 cp "$root/README.md" "$root/LICENSE" "$work/$name/"
+# The user's guide: the Windows page, and the manual pages, which a Windows user has no man to read.
+mkdir "$work/$name/docs"
+cp "$root/docs/windows.md" "$work/$name/docs/"
+(
+  cd "$root"
+  [ -f build/default/CMakeCache.txt ] || cmake --preset default >/dev/null
+  cmake --build --preset default --target manpages >/dev/null
+)
+for p in photo computer tallage; do
+  MANWIDTH=80 LC_ALL=C.UTF-8 man -l "$root/build/default/man/$p.1" > "$work/$name/docs/$p.txt" 2>/dev/null ||
+    { echo "windows-zip: man could not render $p.1" >&2; exit 1; }
+done
 
 # What is linked into each program, and each licence's text or notice as it asks, from the
 # copyright files of the toolchain that built them.
