@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Debian package as a user receives it: lintian reports no error and no warning; it holds the
-# programs, the display module, the translations, the manual pages, the README, the examples and
-# the copyright; unpacked into a throw-away root with dpkg -x, its programs run from there, and its
-# own tests (debian/tests, as autopkgtest runs them on an installed package) pass against them.
+# programs, the display module, the translations, the manual pages, the README and NEWS, the
+# examples and the copyright; unpacked into a throw-away root with dpkg -x, its programs run from
+# there, and its own tests (debian/tests, as autopkgtest runs them on an installed package) pass
+# against them.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 dir=$(cd "$1" && pwd) version=$2
@@ -21,6 +22,7 @@ contents=$(dpkg-deb -c "$deb")
 for f in usr/bin/photo usr/bin/computer usr/bin/tallage 'usr/lib/[^ ]*/trio/trio-display\.so' \
          usr/share/man/man1/photo.1.gz usr/share/man/man1/computer.1.gz usr/share/man/man1/tallage.1.gz \
          usr/share/doc/trio/copyright usr/share/doc/trio/changelog.gz 'usr/share/doc/trio/README\.md(\.gz)?' \
+         'usr/share/doc/trio/NEWS(\.gz)?' \
          usr/share/doc/trio/examples/PHOTO.DAT usr/share/doc/trio/examples/computer.dat \
          usr/share/doc/trio/examples/tallage.dat usr/share/locale/fr/LC_MESSAGES/trio.mo; do
   grep -qE " \./$f\$" <<<"$contents" || fail "no $f"
