@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Takes the README's pictures into docs/: tallage's window, computer's box and an error box, each
-# as a user sees it, with a window manager's frame and caption; and, where the Windows programs are
-# built (build/windows/bin), the window and the box of those under Wine. Runs its own Xvfb with twm
-# in it (the tests run without a window manager). Needs xvfb, twm, xdotool, x11-apps (xwd), netpbm.
+# Takes the pictures of the README and docs/windows.md into docs/: tallage's window, computer's box
+# and an error box, each as a user sees it, with a window manager's frame and caption; and, where
+# the Windows programs are built (build/windows/bin), the window and the box of those under Wine
+# (docs/windows.md's). Runs its own Xvfb with twm in it (the tests run without a window manager).
+# Needs xvfb, twm, xdotool, x11-apps (xwd), netpbm.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=${1:-$root/build/default/bin}
