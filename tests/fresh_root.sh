@@ -3,7 +3,7 @@
 # given release (debootstrap, with git and nothing else), on a clone of this tree's HEAD. An
 # ordinary user is told the one command that installs what is missing; that command, as printed,
 # installs it when root runs it; then root's ./make.sh demo and ./make.sh test pass, and the
-# user's. The root is made anew for each run and removed after, its bound /proc, /sys and /dev
+# user's, and root's in the user's clone (as the user). The root is made anew for each run and removed after, its bound /proc, /sys and /dev
 # unmounted first.
 # Run as root: tests/fresh_root.sh trixie
 set -euo pipefail
@@ -69,4 +69,15 @@ in_root bash -c "$printed" >"$root/root/install.log" 2>&1 ||
 in_root bash -c 'cd /root/trio && ./make.sh demo >/root/demo.log 2>&1 && ./make.sh test' ||
   { tail -n 40 "$root/root/demo.log" >&2; fail "root's ./make.sh demo or ./make.sh test failed"; }
 as_user 'cd trio && ./make.sh demo >/dev/null && ./make.sh test' || fail "the user's ./make.sh demo or ./make.sh test failed"
-echo "fresh root ($release): the opening commands passed as root and as an ordinary user in $((SECONDS - start)) s"
+# Root in the user's clone, as `sudo ./make.sh test` there: make itself stops at once, saying what
+# to run; ./make.sh runs the build and the tests as the user, saying so first.
+set +e
+said=$(in_root bash -c 'cd /home/user/trio && make test' 2>&1)
+status=$?
+set -e
+[ $status -ne 0 ] && grep -q "run ./make.sh test" <<<"$said" ||
+  fail "root's make test in the user's clone did not stop, saying what to run: $said"
+said=$(in_root bash -c 'cd /home/user/trio && ./make.sh test' 2>&1) || { tail -n 40 <<<"$said" >&2; fail "root's ./make.sh test in the user's clone failed"; }
+grep -q "^make.sh: this tree is user's" <<<"$said" || fail "root's ./make.sh test in the user's clone did not say whose it runs as"
+[ -z "$(find "$root/home/user/trio" ! -user user -print -quit)" ] || fail "root left files of its own in the user's clone"
+echo "fresh root ($release): the opening commands passed as root, as an ordinary user and as root in the user's clone in $((SECONDS - start)) s"
