@@ -111,7 +111,9 @@ void message_box(std::string_view prompt) {
     const DisplayModule* d = display(&why);
     // Asked for and not to be had, the box is missed: one line says why, as for the window.
     if (!d && os::display_wanted()) say({Msg::BoxNotShown, {why}});
-    if (!d || !d->message_box(program_name, text.c_str(), BoxLook::information, 0)) {
+    bool shown = d && d->message_box(program_name, text.c_str(), BoxLook::information, 0);
+    prompt_shown = nullptr;  // the box is done with, or its stand-in is written here
+    if (!shown) {
         // The prompt is the box's stand-in: losing it is a failed write like any other.
         std::string failed;
         if (!os::write_standard(os::Stream::Output, text + std::string(os::line_end), &failed))
