@@ -48,4 +48,12 @@ bool list_lets_others_write(const std::string& path, const struct stat& st, bool
     return everyone || (others && mask_writes);
 }
 
+bool copy_access_list(const std::string& from, int to) {
+    acl_t list = ::acl_get_file(from.c_str(), ACL_TYPE_ACCESS);
+    if (!list) return false;
+    bool copied = ::acl_set_fd(to, list) == 0;
+    ::acl_free(list);
+    return copied;
+}
+
 }  // namespace rt::os

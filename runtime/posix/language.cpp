@@ -24,12 +24,13 @@ namespace rt::os {
 namespace {
 
 constexpr const char* domain = "trio";
+bool translating = false;  // the program's catalogs bound, from a folder the trust rules allow
 
 // Whether the runner or root has every folder of a language's catalogs under folder, and no one
-// else can write them (nor the catalogs themselves): a folder root has is taken as root keeps it.
+// else can write them, nor the catalogs themselves (a folder that is not there has none).
 bool catalogs_kept(const std::string& folder) {
     struct stat st {};
-    if (::stat(folder.c_str(), &st) != 0 || st.st_uid == 0) return true;
+    if (::stat(folder.c_str(), &st) != 0) return true;
     auto kept = [](const std::string& path) {
         struct stat entry {};
         return ::lstat(path.c_str(), &entry) != 0 ||
@@ -48,17 +49,19 @@ bool catalogs_kept(const std::string& folder) {
 }
 
 // The translations' folder: share/locale beside the program's bin, as every installation and the
-// build tree have it, else the one the program was installed for. A folder someone else could
-// write, or a language's folder or catalog in it, is passed over, as for the display module: their
-// words would be the program's.
+// build tree have it, else the one the program was installed for; empty where neither may be used.
+// A folder someone else could write, or a language's folder or catalog in it, is passed over, as
+// for the display module: their words would be the program's.
 std::string translations_folder() {
     std::string dir = program_directory();
-    char real[PATH_MAX];
-    if (!dir.empty() && ::realpath((dir + "/../share/locale").c_str(), real) &&
-        untrusted_link_on_the_way(dir + "/../share/locale").empty() && place_distrusted(real).empty() &&
-        catalogs_kept(real))
-        return real;
-    return TRIO_LOCALE_DIR;
+    for (const std::string& place :
+         {dir.empty() ? std::string() : dir + "/../share/locale", std::string(TRIO_LOCALE_DIR)}) {
+        char real[PATH_MAX];
+        if (!place.empty() && place[0] == '/' && ::realpath(place.c_str(), real) &&
+            untrusted_link_on_the_way(place).empty() && place_distrusted(real).empty() && catalogs_kept(real))
+            return real;
+    }
+    return "";
 }
 
 // Whether the user's characters are UTF-8, which the catalogs are written in: another character
@@ -89,7 +92,12 @@ void choose_language() {
         return;
     }
     std::string folder = translations_folder();
+    if (folder.empty()) {
+        ::setenv("LANGUAGE", "C", 1);  // no catalog of the program's may be read: English throughout
+        return;
+    }
     ::bindtextdomain(domain, folder.c_str());
+    translating = true;
     // The characters' category stays C: the catalogs are given in UTF-8 whatever it says, and so
     // are the system's own words for an error (the C library's catalog) and the toolkit's.
     ::bind_textdomain_codeset(domain, "UTF-8");
@@ -101,6 +109,6 @@ void choose_language() {
     ::setenv("LANGUAGE", language.empty() ? "C" : language.c_str(), 1);
 }
 
-const char* translation(const char* english) { return ::dgettext(domain, english); }
+const char* translation(const char* english) { return translating ? ::dgettext(domain, english) : english; }
 
 }  // namespace rt::os

@@ -66,6 +66,9 @@ bool others_can_write(const struct stat& st, const std::string& path);
 // but the runner, root and the groups runners_alone tells are the runner's alone; false where it
 // has none (access_lists.cpp).
 bool list_lets_others_write(const std::string& path, const struct stat& st, bool (*runners_alone)(gid_t));
+// The access list of the file at path (its permission bits, where it has no list of its own) onto
+// the file open at to, in place of any it has; false where that cannot be done.
+bool copy_access_list(const std::string& from, int to);
 // Whether no one but the runner (and root) could have planted the link or changed it, in the
 // directory at dir_path.
 bool link_is_trusted(const struct stat& link, const struct stat& dir, const std::string& dir_path);

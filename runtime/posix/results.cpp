@@ -214,16 +214,18 @@ int link_unnamed(int fd, int dir, const char* temp) {
 
 // As sed -i does, where the result it replaces is the runner's own, or the run is root's: that
 // result's owner and group where this run may give them (root may; a user may give a group of
-// theirs), then its permission bits. A result of someone else's (planted where the run would
-// write) lends nothing: the file gets the bits a new one has, as the umask allows. Taken as the
-// result stands now, just before it is replaced.
+// theirs), then its access list (so that no one it shut out, nor anyone the folder's default list
+// names, reads the new one) or, without one, its permission bits. A result of someone else's
+// (planted where the run would write) lends nothing: the file gets the bits a new one has, as the
+// umask allows. Taken as the result stands now, just before it is replaced.
 void settle(int fd, int dir, const std::string& base) {
     struct stat st {};
     uid_t me = ::geteuid();
     if (::fstatat(dir, base.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
         (me == 0 || st.st_uid == me)) {
         if (::fchown(fd, st.st_uid, st.st_gid) != 0) ::fchown(fd, static_cast<uid_t>(-1), st.st_gid);
-        ::fchmod(fd, st.st_mode & 0777);  // its permissions, not its set-id bits
+        if (!copy_access_list(fd_path(dir) + "/" + base, fd))
+            ::fchmod(fd, st.st_mode & 0777);  // its permissions, not its set-id bits
         return;
     }
     mode_t mask = ::umask(0);
