@@ -224,9 +224,7 @@ const char* sentence(Msg id) {
     const char* source = english(id);
     if (id == Msg::Line || !*source) return source;
     const char* translated = translate ? translate(source) : source;
-    if (!translated || translated == source || !translated[std::strspn(translated, " ")] ||
-        !shows_as_it_reads(translated))
-        return source;
+    if (!translated || translated == source || is_blank(translated) || !shows_as_it_reads(translated)) return source;
     return placeholders(translated) == placeholders(source) ? translated : source;
 }
 

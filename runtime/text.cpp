@@ -100,6 +100,18 @@ std::string_view first_characters(std::string_view text, std::size_t count) {
     return text.substr(0, i);
 }
 
+bool is_blank(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t cp = 0;
+        std::size_t length = utf8_at(text, i, cp);
+        bool space = length && (cp == 0x20 || cp == 0xa0 || cp == 0x1680 || (cp >= 0x2000 && cp <= 0x200a) ||
+                                cp == 0x202f || cp == 0x205f || cp == 0x3000);
+        if (!space) return false;
+        i += length;
+    }
+    return true;
+}
+
 bool shows_as_it_reads(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
         char32_t cp = 0;

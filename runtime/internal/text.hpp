@@ -21,6 +21,8 @@ char* append_utf8(char* out, char32_t c);
 std::string escaped(std::string_view text);
 // Whether text shows as it reads: nothing in it that escaped() would change but a backslash.
 bool shows_as_it_reads(std::string_view text);
+// Whether text is blank: nothing in it but spaces (of any width, as Unicode's space separators).
+bool is_blank(std::string_view text);
 // The first count characters of text (a byte that is no UTF-8 counting as one), or all of it.
 std::string_view first_characters(std::string_view text, std::size_t count);
 
