@@ -1,7 +1,8 @@
 // Bad input and faults, for each program: malformed and hostile input files, unusable result
 // names, a file size limit hit mid-output, a stopping signal. Each must end with its error
 // number, one line on standard error, no temporary file left, and the earlier result byte for
-// byte as it was.
+// byte as it was. A case names its report as the catalog has it (which sentence, with which file,
+// field and parts); the sentences' words are checked once, in messages_test.cpp.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -9,58 +10,27 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
+#include <list>
 #include <optional>
 
+#include "messages.hpp"
 #include "support.hpp"
 
 namespace {
 
-enum class Setup {
-    Input,
-    NoInput,
-    InputIsDirectory,
-    InputInTwoOtherCases,
-    InputIsDirectoryInOtherCase,
-    InputIsFifoInOtherCase,
-    DanglingInputThenOtherCase,
-    ResultIsDirectory,
-    ResultIsFifo,
-    ReadOnlyDirectory,
-    ReadOnlyResult,
-    SizeLimit,
-    FewDescriptors,
-    Terminate,
-    Quit,
-    IgnoredThenTerminate,
-    ResultSyncFails,
-    DirectorySyncFails,
-    ResultHeldOpen,
-    TemporaryReadResultHeldOpen,
-    StrangersInput,           // the input, in a folder others can write, is another user's
-    StrangersInputBesideOwn,  // and the runner's own is there, in another case
-    StrangersInputByList,     // the input is another user's, in a folder an access list lets them write
-    AppendOnlyDirectory       // the folder lets no file in it be renamed or removed
-};
-
-struct Hostile {
-    std::string name;
-    std::string input;
-    int status;
-    std::string says;  // the one line on standard error, after "<program>: run-time error <status>: "
-                       // (after "<program>: " alone for a stop); a * for words not the program's own
-    Setup setup = Setup::Input;
-    long limit = 0;        // the file size limit, for SizeLimit
-    int ignored = 0;       // the signal ignored from the start, for IgnoredThenTerminate
-    int repeat = 1;        // the input file holds `input` this many times (a huge file, not held here)
-    int signal = SIGTERM;  // the stop, for Terminate
-    bool named = false;    // the file system taken to have no unnamed files: a named temporary
-};
+using rt::Message;
+using rt::Msg;
 
 struct Program {
     const char* name;
     const char* input;
     const char* result;
+    std::string valid;  // a valid input, its fields on one line
 };
+const Program photo{"photo", "PHOTO.DAT", "photo.sol", "7,2.54,2.54,1000"};
+const Program computer{"computer", "computer.dat", "computer.sol", "12,18,2"};
+const Program tallage{"tallage", "tallage.dat", "tallage.sol", "1,0,0,3,4"};
 
 // Bytes of every kind, so that "as it was" means byte for byte.
 const std::string earlier("earlier result\r\n\0\xff line 2\n", 26);
@@ -78,175 +48,316 @@ std::string other_case(const std::string& name, bool first_only = false) {
     return out;
 }
 
-// Another program holding files open, as Windows has them: the earlier result opened without
-// sharing its deletion for longer than the move waits, and the temporary too, by a reader that
-// shares it.
-bool windows_only(Setup setup) { return setup == Setup::ResultHeldOpen || setup == Setup::TemporaryReadResultHeldOpen; }
+// Whether the programs run under a wrapper (qemu, Wine, valgrind).
+bool wrapped() { return std::getenv("TRIO_TEST_WRAPPER") != nullptr; }
 
-// What only POSIX has: a file size limit, signals, permission bits for another user, a preloaded
-// library, two names that differ only in case.
-bool planted(Setup setup);
-bool posix_only(Setup setup) {
-    return setup == Setup::ReadOnlyDirectory || setup == Setup::SizeLimit || setup == Setup::Terminate ||
-           setup == Setup::Quit || setup == Setup::IgnoredThenTerminate || setup == Setup::ResultIsFifo ||
-           setup == Setup::ResultSyncFails || setup == Setup::DirectorySyncFails ||
-           setup == Setup::InputInTwoOtherCases || setup == Setup::InputIsFifoInOtherCase ||
-           setup == Setup::DanglingInputThenOtherCase || setup == Setup::FewDescriptors || planted(setup);
+// A program's run in a scratch folder, as a case sets it up.
+struct Scene {
+    Scene(const Program& of, std::string text) : p(of), input(std::move(text)), program(test::bin(of.name)) {}
+    const Program& p;
+    std::string input;  // the input's text
+    test::TempDir dir;
+    std::string program;  // the built one, or a copy that another user can reach
+    std::optional<test::TempDir> copy;
+    test::RunOptions options;
+    std::vector<std::string> before;  // the folder's entries, the input and the earlier result in place
+    bool earlier_kept = true;         // the earlier result is there after the run, byte for byte
+    bool read_by_another = false;     // another user could open the temporary while it was written
+    std::list<test::Bystander> bystanders;
+    std::vector<std::function<void(const test::RunResult&)>> after;  // once the run has ended, the last first
+};
+
+// One piece of a case's setting: false where the case is not for here, or could not be set up
+// (which it reports).
+using Step = std::function<bool(Scene&)>;
+
+bool made(int status, const char* what) {
+    EXPECT_EQ(status, 0) << what;
+    return status == 0;
 }
 
-// What takes root to set up here: another user's files, a folder's attributes.
-bool planted(Setup setup) {
-    return setup == Setup::StrangersInput || setup == Setup::StrangersInputBesideOwn ||
-           setup == Setup::StrangersInputByList || setup == Setup::AppendOnlyDirectory;
+// The folder's entries as they stand before the run.
+bool take_stock(Scene& s) {
+    s.before = s.dir.entries();
+    return true;
 }
+
+// Sets the scene step by step and runs the program there; nothing where a step says the case is
+// not for here. What the steps left for the run's end is done then, the last first.
+std::optional<test::RunResult> play(Scene& s, const std::vector<Step>& steps) {
+    for (const Step& step : steps)
+        if (!step(s)) return std::nullopt;
+    test::RunResult r = test::run(s.program, s.dir.path(), s.options);
+    for (auto then = s.after.rbegin(); then != s.after.rend(); ++then) (*then)(r);
+    return r;
+}
+
+// The input, or what stands in its name. The input file holds the text `times` over (a huge
+// file, not held here).
+Step input_file(int times = 1) {
+    return [times](Scene& s) {
+        std::string content;
+        for (int i = 0; i < times; ++i) content += s.input;
+        s.dir.write(s.p.input, content);
+        return true;
+    };
+}
+bool no_input(Scene&) { return true; }
+bool input_in_other_case(Scene& s) {
+    s.dir.write(other_case(s.p.input), s.input);
+    return true;
+}
+bool input_directory(Scene& s) { return made(::mkdir((s.dir / s.p.input).c_str(), 0755), "mkdir"); }
+bool input_directory_in_other_case(Scene& s) {
+    return made(::mkdir((s.dir / other_case(s.p.input)).c_str(), 0755), "mkdir");
+}
+// What only POSIX has: two names that differ only in case, a FIFO, a link.
+bool input_in_two_other_cases(Scene& s) {
+    if (test::windows()) return false;
+    s.dir.write(other_case(s.p.input), s.input);
+    s.dir.write(other_case(s.p.input, true), s.input);
+    return true;
+}
+bool input_fifo_in_other_case(Scene& s) {
+    return !test::windows() && made(::mkfifo((s.dir / other_case(s.p.input)).c_str(), 0644), "mkfifo");
+}
+bool dangling_input_then_other_case(Scene& s) {
+    if (test::windows() || !made(::symlink("gone", (s.dir / s.p.input).c_str()), "symlink")) return false;
+    s.dir.write(other_case(s.p.input), s.input);
+    return true;
+}
+
+// Another user's input, a valid one to every program: root's to set up, on POSIX.
+bool strangers_file(Scene& s) {
+    s.dir.write(s.p.input, "1,1,1,1,1");
+    return made(::chown((s.dir / s.p.input).c_str(), 65534, 65534), "chown");
+}
+// In a folder others can write, shared as /tmp is.
+bool strangers_input(Scene& s) {
+    if (test::windows() || ::geteuid() != 0) return false;
+    ::chmod(s.dir.path().c_str(), 01777);
+    return strangers_file(s);
+}
+// And the runner's own beside it, in another case.
+bool strangers_input_beside_own(Scene& s) { return strangers_input(s) && input_in_other_case(s); }
+// In the runner's own group's folder, theirs alone but for an access list that lets the stranger
+// write; a build of another machine's reads no access lists (it takes group bits for others').
+bool strangers_input_by_list(Scene& s) {
+    if (test::windows() || ::geteuid() != 0 || !test::native()) return false;
+    ::chmod(s.dir.path().c_str(), 0775);
+    if (std::system(("setfacl -m u:65534:rwx '" + s.dir.path() + "' 2>/dev/null").c_str()) != 0) return false;
+    return strangers_file(s);
+}
+
+// The earlier result, or what stands in its name.
+bool earlier_result(Scene& s) {
+    s.dir.write(s.p.result, earlier);
+    return true;
+}
+bool result_directory(Scene& s) {
+    s.earlier_kept = false;
+    return made(::mkdir((s.dir / s.p.result).c_str(), 0755), "mkdir");
+}
+bool result_fifo(Scene& s) {
+    s.earlier_kept = false;
+    return !test::windows() && made(::mkfifo((s.dir / s.p.result).c_str(), 0644), "mkfifo");
+}
+
+// Root passes every permission check: the program is run as nobody where root runs the tests
+// (Wine keeps its read-only attribute even for root), from a copy, as nobody may not reach the
+// build tree (a checkout under /root, say).
+bool as_nobody(Scene& s) {
+    if (::geteuid() != 0 || test::windows()) return true;
+    s.options.uid = 65534;
+    test::TempDir& copy = s.copy.emplace();
+    copy.write(s.p.name, test::TempDir::read_file(s.program));
+    ::chmod((copy / s.p.name).c_str(), 0755);
+    s.program = copy / s.p.name;
+    return true;
+}
+bool read_only_directory(Scene& s) {
+    if (test::windows()) return false;
+    ::chmod((s.dir / s.p.result).c_str(), 0666);
+    ::chmod(s.dir.path().c_str(), 0555);
+    s.after.push_back([&s](const test::RunResult&) { ::chmod(s.dir.path().c_str(), 0755); });
+    return as_nobody(s);
+}
+bool read_only_result(Scene& s) {
+    ::chmod((s.dir / s.p.result).c_str(), 0444);
+    return as_nobody(s);
+}
+// Root's, on POSIX: a folder that lets no file in it be renamed or removed; not on a file system
+// without such folders (tmpfs).
+bool append_only_directory(Scene& s) {
+    if (test::windows() || ::geteuid() != 0 ||
+        std::system(("chattr +a '" + s.dir.path() + "' 2>/dev/null").c_str()) != 0)
+        return false;
+    s.after.push_back([&s](const test::RunResult&) {
+        EXPECT_EQ(std::system(("chattr -a '" + s.dir.path() + "'").c_str()), 0) << "chattr -a";
+    });
+    return true;
+}
+
+// POSIX: a file size limit (SIGXFSZ at its default, as every signal). The output is streamed,
+// never held: a long listing stopped by the limit stays small.
+Step size_limit(long bytes) {
+    return [bytes](Scene& s) {
+        if (test::windows()) return false;
+        s.options.file_size_limit = bytes;
+        if (!test::sanitized && !wrapped())
+            s.after.push_back([](const test::RunResult& r) { EXPECT_LT(r.peak_kib, 64 * 1024); });
+        return true;
+    };
+}
+// POSIX: few descriptors; the sanitizers' runtime, qemu or a loader need descriptors of their own.
+Step few_descriptors(long count) {
+    return [count](Scene& s) {
+        if (test::windows() || test::sanitized || wrapped()) return false;
+        s.options.open_files_limit = count;
+        return true;
+    };
+}
+// A shim preloaded into the program, which must be built for this machine: the file system taken
+// to have no unnamed files (a named temporary), the disk failing the sync of the result (before
+// it replaces the earlier one) or of its directory (after: the new result is in place, and the
+// report says so).
+bool named(Scene& s) {
+    if (!test::native()) return false;
+    s.options.no_unnamed_files = true;
+    return true;
+}
+bool result_sync_fails(Scene& s) {
+    if (!test::native()) return false;
+    s.options.failing_fsync = "file";
+    return true;
+}
+bool directory_sync_fails(Scene& s) {
+    if (!test::native()) return false;
+    s.options.failing_fsync = "directory";
+    s.earlier_kept = false;
+    s.after.push_back([&s](const test::RunResult&) {
+        EXPECT_NE(s.dir.read(s.p.result), earlier);
+        EXPECT_FALSE(s.dir.read(s.p.result).empty());
+    });
+    return true;
+}
+
+// POSIX: signals sent 100 ms apart, once the listing is under way. The earlier result is private:
+// no other user may read the new one through its temporary file meanwhile.
+bool signalled(Scene& s, std::vector<int> signals) {
+    if (test::windows()) return false;
+    // An unnamed file shows only among the program's descriptors while it is written; a named
+    // temporary cannot be taken back after a SIGKILL.
+    bool unnamed = !s.options.no_unnamed_files && test::unnamed_files(s.dir.path());
+    if (signals.back() == SIGKILL && !unnamed) return false;
+    s.options.signals = std::move(signals);
+    s.options.signal_after_ms = 100;
+    ::chmod((s.dir / s.p.result).c_str(), 0600);
+    s.options.signal_when = [&s, unnamed] {
+        if (unnamed) return test::unnamed_file_open_in(s.dir.path());
+        std::vector<std::string> now = s.dir.entries();
+        if (now.size() <= s.before.size()) return false;
+        for (const std::string& e : now)
+            if (e != s.p.result && e != s.p.input && ::geteuid() == 0)
+                s.read_by_another |= test::opens_as(65534, s.dir / e);
+        return true;
+    };
+    s.after.push_back([&s](const test::RunResult&) { EXPECT_FALSE(s.read_by_another); });
+    return true;
+}
+// qemu has words of its own for a fault that ends the program, and keeps real-time signals of its
+// own (it hands the program another one than sent).
+Step sent(int sig) {
+    return [sig](Scene& s) { return !((sig == SIGABRT || sig >= SIGRTMIN) && wrapped()) && signalled(s, {sig}); };
+}
+// One ignored from the start (as nohup has SIGHUP): the program runs on until the next.
+Step ignored_then_sent(int ignored) {
+    return [ignored](Scene& s) {
+        s.options.ignored_signals = {ignored};
+        s.after.push_back([](const test::RunResult& r) { EXPECT_TRUE(r.signalled); });
+        return signalled(s, {ignored, ignored == SIGTERM ? SIGINT : SIGTERM});
+    };
+}
+
+// Windows: another program at work in the folder. The earlier result held, not sharing its
+// deletion: for half a second; or for longer than the move waits, until the program has ended
+// however long a busy machine takes to start it.
+test::Bystander& holder(Scene& s, std::vector<std::string> args, bool until_released = false) {
+    args.insert(args.begin(), {"hold", s.p.result, "rw"});
+    return s.bystanders.emplace_back(s.dir.path(), std::move(args), until_released);
+}
+// The temporary opened as it appears, sharing its deletion ("rwd") or not ("rw").
+test::Bystander& snatcher(Scene& s, const char* sharing, const char* ms) {
+    return s.bystanders.emplace_back(
+        s.dir.path(), std::vector<std::string>{"snatch", ".", "." + std::string(s.p.result) + ".tmp", sharing, ms});
+}
+bool result_held(Scene& s) {
+    if (!test::windows()) return false;
+    test::Bystander& held = holder(s, {"30000"}, true);
+    s.after.push_back([&held](const test::RunResult&) {
+        held.release();
+        held.finish();
+    });
+    return true;
+}
+// And read meanwhile, its deletion shared: it goes once its reader lets go.
+bool temporary_read(Scene& s) {
+    if (!test::windows()) return false;
+    test::Bystander& reader = snatcher(s, "rwd", "3000");
+    s.after.push_back([&reader](const test::RunResult&) { EXPECT_EQ(reader.finish().out, "opened\n"); });
+    return true;
+}
+
+// How a run ends: its exit status, and its one line on standard error after "<program>: " (none:
+// not a word).
+struct End {
+    int status = 0;
+    Message says;
+};
+End report(int number, Message detail) {
+    return {number, {Msg::Report, {rt::numeral(number), {Msg::ErrorWithDetail, {rt::error_name(number), detail}}}}};
+}
+End stopped(int sig, Message says) { return {128 + sig, std::move(says)}; }
+
+// A field of a file; the reports of one that is no number (its text as shown), of a file that
+// ends before it, and of a result that meets the file size limit.
+Message field(int k, const std::string& file) { return {Msg::FieldOf, {rt::numeral(k), file}}; }
+End mismatch(int k, const std::string& file, const std::string& shown) {
+    return report(13, {Msg::FieldNotANumber, {field(k, file), shown}});
+}
+End past_end(const std::string& file, int k) { return report(62, {Msg::EndsBeforeField, {file, rt::numeral(k)}}); }
+End too_large(const std::string& file) { return report(57, {Msg::Writing, {file, "File too large"}}); }
+
+// A hostile case: the input's text, how the run ends, and its scene: the input (or what stands in
+// its name), the earlier result (or what stands in its name), then whatever else.
+struct Hostile {
+    std::string name;
+    std::optional<std::string> input = {};  // none: the program's valid input
+    End end = {};
+    Step in = input_file();
+    Step out = earlier_result;
+    std::vector<Step> also = {};
+};
 
 void check(const Program& p, const Hostile& c) {
-    if (test::windows() ? posix_only(c.setup) : windows_only(c.setup)) return;
-    bool preloaded = c.setup == Setup::ResultSyncFails || c.setup == Setup::DirectorySyncFails || c.named;
-    if (preloaded && !test::native()) return;  // the shim is built for this machine
-    // The sanitizers' runtime, qemu or a loader need descriptors of their own; and qemu has words
-    // of its own for a fault that ends the program.
-    if (c.setup == Setup::FewDescriptors && (test::sanitized || std::getenv("TRIO_TEST_WRAPPER"))) return;
-    if (c.signal == SIGABRT && std::getenv("TRIO_TEST_WRAPPER")) return;
-    // qemu-user keeps real-time signals of its own, and hands the program another one than sent.
-    if (c.signal >= SIGRTMIN && std::getenv("TRIO_TEST_WRAPPER")) return;
-    if (planted(c.setup) && ::geteuid() != 0) return;
-    // A build of another machine's reads no access lists (it takes group bits for others').
-    if (c.setup == Setup::StrangersInputByList && !test::native()) return;
     SCOPED_TRACE(std::string(p.name) + ": " + c.name);
-    test::TempDir dir;
-    if (c.setup == Setup::InputIsDirectory || c.setup == Setup::InputIsDirectoryInOtherCase) {
-        ASSERT_EQ(::mkdir((dir / (c.setup == Setup::InputIsDirectory ? p.input : other_case(p.input))).c_str(), 0755),
-                  0);
-    } else if (c.setup == Setup::InputInTwoOtherCases) {
-        dir.write(other_case(p.input), c.input);
-        dir.write(other_case(p.input, true), c.input);
-    } else if (c.setup == Setup::InputIsFifoInOtherCase) {
-        ASSERT_EQ(::mkfifo((dir / other_case(p.input)).c_str(), 0644), 0);
-    } else if (c.setup == Setup::DanglingInputThenOtherCase) {
-        ASSERT_EQ(::symlink("gone", (dir / p.input).c_str()), 0);
-        dir.write(other_case(p.input), c.input);
-    } else if (c.setup == Setup::StrangersInput || c.setup == Setup::StrangersInputBesideOwn) {
-        // Shared as /tmp is; the stranger's input is a valid one to every program, the runner's own not.
-        ::chmod(dir.path().c_str(), 01777);
-        dir.write(p.input, "1,1,1,1,1");
-        ASSERT_EQ(::chown((dir / p.input).c_str(), 65534, 65534), 0);
-        if (c.setup == Setup::StrangersInputBesideOwn) dir.write(other_case(p.input), c.input);
-    } else if (c.setup == Setup::StrangersInputByList) {
-        // The runner's own group's folder, which is theirs alone but for the list.
-        ::chmod(dir.path().c_str(), 0775);
-        if (std::system(("setfacl -m u:65534:rwx '" + dir.path() + "' 2>/dev/null").c_str()) != 0) return;
-        dir.write(p.input, "1,1,1,1,1");
-        ASSERT_EQ(::chown((dir / p.input).c_str(), 65534, 65534), 0);
-    } else if (c.setup != Setup::NoInput) {
-        std::string content;
-        for (int i = 0; i < c.repeat; ++i) content += c.input;
-        dir.write(p.input, content);
+    Scene s(p, c.input.value_or(p.valid));
+    std::vector<Step> steps{c.in, c.out, take_stock};
+    steps.insert(steps.end(), c.also.begin(), c.also.end());
+    std::optional<test::RunResult> r = play(s, steps);
+    if (!r) return;
+    EXPECT_FALSE(r->timed_out);
+    EXPECT_EQ(r->status, c.end.status) << r->err;
+    if (c.end.says.empty()) {  // a SIGKILL: not a word
+        EXPECT_EQ(r->err, "");
+    } else {  // a * stands for words not the program's own
+        std::string line = std::string(p.name) + ": " + rt::words(c.end.says);
+        EXPECT_TRUE(test::is_line(r->err, line, test::line_end())) << r->err << "is not\n" << line;
     }
-    if (c.setup == Setup::ResultIsDirectory) {
-        ASSERT_EQ(::mkdir((dir / p.result).c_str(), 0755), 0);
-    } else if (c.setup == Setup::ResultIsFifo) {
-        ASSERT_EQ(::mkfifo((dir / p.result).c_str(), 0644), 0);
-    } else {
-        dir.write(p.result, earlier);
-    }
-    auto before = dir.entries();
-    if (c.setup == Setup::AppendOnlyDirectory &&
-        std::system(("chattr +a '" + dir.path() + "' 2>/dev/null").c_str()) != 0)
-        return;  // a file system without such folders (tmpfs)
-
-    test::RunOptions options;
-    if (c.setup == Setup::ReadOnlyDirectory || c.setup == Setup::ReadOnlyResult) {
-        if (c.setup == Setup::ReadOnlyDirectory) {
-            ::chmod((dir / p.result).c_str(), 0666);
-            ::chmod(dir.path().c_str(), 0555);
-        } else {
-            ::chmod((dir / p.result).c_str(), 0444);
-        }
-        // Root passes every permission check: run as nobody (Wine keeps its read-only attribute even for root).
-        if (::geteuid() == 0 && !test::windows()) options.uid = 65534;
-    }
-    if (c.setup == Setup::SizeLimit) options.file_size_limit = c.limit;
-    if (c.setup == Setup::FewDescriptors) options.open_files_limit = c.limit;
-    options.no_unnamed_files = c.named;
-    if (c.setup == Setup::ResultSyncFails)
-        options.failing_fsync = "file";  // before the new result replaces the earlier
-    if (c.setup == Setup::DirectorySyncFails) options.failing_fsync = "directory";  // after it has
-    bool read_by_another = false;
-    bool stopped = c.setup == Setup::Terminate || c.setup == Setup::Quit || c.setup == Setup::IgnoredThenTerminate;
-    if (stopped) {  // once the listing is under way
-        options.signals = {c.setup == Setup::Quit ? SIGQUIT : c.signal};
-        if (c.ignored) {  // the ignored one first: the program runs on until the next one
-            options.ignored_signals = {c.ignored};
-            options.signals = {c.ignored, c.ignored == SIGTERM ? SIGINT : SIGTERM};
-        }
-        options.signal_after_ms = 100;
-        // A private earlier result: no other user may read the new one through its temporary file.
-        ::chmod((dir / p.result).c_str(), 0600);
-        // An unnamed file shows only among the program's descriptors while it is written.
-        bool unnamed = !c.named && test::unnamed_files(dir.path());
-        if (c.signal == SIGKILL && !unnamed) return;  // a named temporary cannot be taken back then
-        options.signal_when = [&, unnamed] {
-            if (unnamed) return test::unnamed_file_open_in(dir.path());
-            auto now = dir.entries();
-            if (now.size() <= before.size()) return false;
-            for (const std::string& e : now)
-                if (e != p.result && e != p.input && ::geteuid() == 0)
-                    read_by_another |= test::opens_as(65534, dir / e);
-            return true;
-        };
-    }
-    // Another user may not reach the build tree (a checkout under /root, say): run a copy from /tmp.
-    test::TempDir copy;
-    std::string program = test::bin(p.name);
-    if (options.uid) {
-        copy.write(p.name, test::TempDir::read_file(program));
-        ::chmod((copy / p.name).c_str(), 0755);
-        program = copy / p.name;
-    }
-    std::optional<test::Bystander> holder, reader;
-    // The result is held until the program has ended, however long a busy machine takes to start it.
-    if (windows_only(c.setup))
-        holder.emplace(dir.path(), std::vector<std::string>{"hold", p.result, "rw", "30000"}, true);
-    if (c.setup == Setup::TemporaryReadResultHeldOpen)
-        reader.emplace(dir.path(),
-                       std::vector<std::string>{"snatch", ".", "." + std::string(p.result) + ".tmp", "rwd", "3000"});
-    test::RunResult r = test::run(program, dir.path(), options);
-    ::chmod(dir.path().c_str(), 0755);
-    if (c.setup == Setup::AppendOnlyDirectory && std::system(("chattr -a '" + dir.path() + "'").c_str()) != 0)
-        ADD_FAILURE() << "chattr -a";
-    if (reader) {  // the temporary goes once its reader lets go
-        EXPECT_EQ(reader->finish().out, "opened\n");
-    }
-    if (holder) {
-        holder->release();
-        holder->finish();
-    }
-
-    EXPECT_FALSE(r.timed_out);
-    EXPECT_FALSE(read_by_another);
-    EXPECT_EQ(r.status, c.status) << r.err;
-    if (c.setup == Setup::IgnoredThenTerminate) {
-        EXPECT_TRUE(r.signalled);
-    }
-    // The output is streamed, never held: a long listing stopped by a size limit stays small.
-    if (c.setup == Setup::SizeLimit && !test::sanitized && !std::getenv("TRIO_TEST_WRAPPER")) {
-        EXPECT_LT(r.peak_kib, 64 * 1024);
-    }
-    std::string report = std::string(p.name) + ": " +
-                         (c.status < 128 ? "run-time error " + std::to_string(c.status) + ": " : "") + c.says;
-    if (c.says.empty()) {  // a SIGKILL: not a word
-        EXPECT_EQ(r.err, "");
-    } else {
-        EXPECT_TRUE(test::is_line(r.err, report, test::line_end())) << r.err << "is not\n" << report;
-    }
-    EXPECT_EQ(r.out, "");                        // the box is never shown
-    EXPECT_EQ(dir.entries(), before);            // no temporary file left
-    if (c.setup == Setup::DirectorySyncFails) {  // the new result is in place, and the report says so
-        EXPECT_NE(dir.read(p.result), earlier);
-        EXPECT_FALSE(dir.read(p.result).empty());
-    } else if (c.setup != Setup::ResultIsDirectory && c.setup != Setup::ResultIsFifo) {
-        EXPECT_EQ(dir.read(p.result), earlier);
+    EXPECT_EQ(r->out, "");                 // the box is never shown
+    EXPECT_EQ(s.dir.entries(), s.before);  // no temporary file left
+    if (s.earlier_kept) {
+        EXPECT_EQ(s.dir.read(p.result), earlier);
     }
 }
 
@@ -257,109 +368,115 @@ std::string garbage() {
     return bytes;
 }
 
-// Cases every program meets alike; `fields` is a valid input for the program.
-std::vector<Hostile> common_cases(const std::string& input_name, const std::string& result_name,
-                                  const std::string& valid) {
-    auto mismatch = [&](int field, const std::string& shown) {
-        return "Type mismatch: field " + std::to_string(field) + " of " + input_name + " is \"" + shown +
-               "\", not a number";
-    };
-    std::string rest = valid.substr(valid.find(','));
+// Cases every program meets alike: the input's and the result's names, and their folder.
+std::vector<Hostile> name_cases(const Program& p) {
+    const std::string in = p.input, out = p.result, seven = "seven" + p.valid.substr(p.valid.find(','));
+    Message look_alike(Msg::ForName, {other_case(in), in});
+    Message strangers(Msg::StrangersInput, {in, "nobody"});
     return {
-        {"missing input", "", 53,
-         "File not found: opening " + input_name + ": " + (test::windows() ? "*" : "No such file or directory"),
-         Setup::NoInput},
+        {.name = "missing input",
+         .end = report(53, {Msg::Opening, {in, test::windows() ? "*" : "No such file or directory"}}),
+         .in = no_input},
         // In a folder others can write, a stranger's input is not read, nor can it hide the runner's own.
-        {"a stranger's input in a shared folder", "", 70,
-         "Permission denied: " + input_name + " belongs to nobody, in a directory others can write; not read",
-         Setup::StrangersInput},
-        {"a stranger's input in a folder an access list shares", "", 70,
-         "Permission denied: " + input_name + " belongs to nobody, in a directory others can write; not read",
-         Setup::StrangersInputByList},
-        {"a stranger's input beside the runner's own in another case", "seven" + rest, 13,
-         "Type mismatch: field 1 of " + other_case(input_name) + " is \"seven\", not a number",
-         Setup::StrangersInputBesideOwn},
-        {"a folder that lets nothing in it be renamed or removed", valid, 70,
-         "Permission denied: " + result_name +
-             " cannot be written: its directory lets no file in it be renamed or removed (it is append-only or "
-             "immutable)",
-         Setup::AppendOnlyDirectory},
-        {"input name is a directory", "", 75, "Path/File access error: " + input_name + " is a directory",
-         Setup::InputIsDirectory},
-        {"input missing, two in other cases", valid, 53,
-         "File not found: " + input_name + " is missing, and 2 files differ from it only in case: " +
-             std::min(other_case(input_name), other_case(input_name, true)) + ", " +
-             std::max(other_case(input_name), other_case(input_name, true)),
-         Setup::InputInTwoOtherCases},
-        {"input name in another case is a directory", "", 75,
-         "Path/File access error: " + (test::windows() ? "" : other_case(input_name) + " (for ") + input_name +
-             (test::windows() ? "" : ")") + " is a directory",
-         Setup::InputIsDirectoryInOtherCase},
+        {.name = "a stranger's input in a shared folder", .end = report(70, strangers), .in = strangers_input},
+        {.name = "a stranger's input in a folder an access list shares",
+         .end = report(70, strangers),
+         .in = strangers_input_by_list},
+        {.name = "a stranger's input beside the runner's own in another case",
+         .input = seven,
+         .end = mismatch(1, other_case(in), "seven"),
+         .in = strangers_input_beside_own},
+        {.name = "a folder that lets nothing in it be renamed or removed",
+         .end = report(70, {Msg::AppendOnlyDirectory, {out}}),
+         .also = {append_only_directory}},
+        {.name = "input name is a directory", .end = report(75, {Msg::IsDirectory, {in}}), .in = input_directory},
+        {.name = "input missing, two in other cases",
+         .end = report(53, {Msg::MissingWithLookAlikes,
+                            {in,
+                             "2",
+                             {Msg::List,
+                              {std::min(other_case(in), other_case(in, true)),
+                               std::max(other_case(in), other_case(in, true))}}}}),
+         .in = input_in_two_other_cases},
+        {.name = "input name in another case is a directory",
+         .end = report(75, {Msg::IsDirectory, {test::windows() ? Message(in) : look_alike}}),
+         .in = input_directory_in_other_case},
         // Not opened at all: a FIFO would hold the run until someone wrote to it.
-        {"input name in another case is a FIFO", "", 75,
-         "Path/File access error: " + other_case(input_name) + " (for " + input_name + ") is not a regular file",
-         Setup::InputIsFifoInOtherCase},
-        {"input a dangling link, one in another case read", "seven" + rest, 13,
-         "Type mismatch: field 1 of " + other_case(input_name) + " is \"seven\", not a number",
-         Setup::DanglingInputThenOtherCase},
-        {"empty input", "", 62, "Input past end of file: " + input_name + " ends before field 1"},
-        {"only blank lines", "\n \r\n\t\r\r\n", 62, "Input past end of file: " + input_name + " ends before field 1"},
-        {"a word for the first number", "seven" + rest, 13,
-         "Type mismatch: field 1 of " + input_name + " is \"seven\", not a number"},
-        {"a quoted number with a blank", "\"7 \"" + rest, 13,
-         "Type mismatch: field 1 of " + input_name + " is \"7 \", not a number"},
-        {"a backslash in a field", "\\x41" + rest, 13,
-         "Type mismatch: field 1 of " + input_name + " is \"\\\\x41\", not a number"},
-        {"UTF-16 cut in half", test::utf16(u"1,1") + "\x31", 13,
-         "Type mismatch: " + input_name + " is UTF-16 that ends in the middle of a character"},
-        {"UTF-16 with an unpaired surrogate", test::utf16(u"1,\xdc00,1,1"), 13,
-         "Type mismatch: " + input_name + " is UTF-16 with an unpaired surrogate"},
-        {"the end-of-file mark cuts it short", valid.substr(0, valid.find(',')) + "\x1a" + rest, 62,
-         "Input past end of file: " + input_name + " ends before field 2"},
-        {"beyond the Double range", "1e400" + rest, 6,
-         "Overflow: field 1 of " + input_name + " is beyond the largest Double"},
-        {"below the Double range, negative", "-1e99999" + rest, 6,
-         "Overflow: field 1 of " + input_name + " is beyond the largest Double"},
-        {"inf", "inf" + rest, 13, mismatch(1, "inf")},
-        {"nan", "nan" + rest, 13, mismatch(1, "nan")},
-        {"Infinity", "-Infinity" + rest, 13, mismatch(1, "-Infinity")},
-        {"hex", "0x1A" + rest, 13, mismatch(1, "0x1A")},
-        {"locale decimal comma with semicolons", "1,5;2" + rest, 13, mismatch(2, "5;2")},
-        {"digit grouping", "1'000" + rest, 13, mismatch(1, "1'000")},
-        {"a 100 MB line of digits", std::string(1 << 20, '7'), 13,
-         "Type mismatch: field 1 of " + input_name + " is longer than 1 MiB", Setup::Input, 0, 0, 100},
-        {"a 2 MiB quoted field", "\"" + std::string(2 << 20, 'a') + "\"", 13,
-         "Type mismatch: field 1 of " + input_name + " is longer than 1 MiB"},
-        {"NUL bytes", std::string("\0\0\0,1,1,1", 9), 13, mismatch(1, "\\x00\\x00\\x00")},
-        {"a word of 40 characters, shown whole", std::string(40, 'w') + rest, 13, mismatch(1, std::string(40, 'w'))},
-        {"a word of 41 characters, shown cut", std::string(41, 'w') + rest, 13,
-         mismatch(1, std::string(40, 'w') + "...")},
-        {"result name is a directory", valid, 75, "Path/File access error: " + result_name + " is a directory",
-         Setup::ResultIsDirectory},
-        {"result name is a FIFO", valid, 75, "Path/File access error: " + result_name + " is not a regular file",
-         Setup::ResultIsFifo},
-        {"read-only directory", valid, 70, "Permission denied: creating " + result_name + " (in .): Permission denied",
-         Setup::ReadOnlyDirectory},
-        {"read-only result", valid, 70, "Permission denied: " + result_name + " is not writable",
-         Setup::ReadOnlyResult},
-        {"earlier result held open by another program", valid, 70,
-         "Permission denied: replacing " + result_name + ": " + result_name + " is held open by another program: *",
-         Setup::ResultHeldOpen},
-        {"the temporary read by another program, the earlier result held", valid, 70,
-         "Permission denied: replacing " + result_name + ": " + result_name + " is held open by another program: *",
-         Setup::TemporaryReadResultHeldOpen},
-        {"no room for the first byte", valid, 57, "Device I/O error: writing " + result_name + ": File too large",
-         Setup::SizeLimit, 0},
-        {"the disk fails the sync of the result", valid, 57,
-         "Device I/O error: syncing " + result_name + ": Input/output error", Setup::ResultSyncFails},
-        {"the disk fails the sync of the directory", valid, 57,
-         "Device I/O error: " + result_name +
-             " is in place, but the system could not confirm it is on the disk (syncing its directory: Input/output "
-             "error)",
-         Setup::DirectorySyncFails},
+        {.name = "input name in another case is a FIFO",
+         .end = report(75, {Msg::NotRegular, {look_alike}}),
+         .in = input_fifo_in_other_case},
+        {.name = "input a dangling link, one in another case read",
+         .input = seven,
+         .end = mismatch(1, other_case(in), "seven"),
+         .in = dangling_input_then_other_case},
+        {.name = "result name is a directory", .end = report(75, {Msg::IsDirectory, {out}}), .out = result_directory},
+        {.name = "result name is a FIFO", .end = report(75, {Msg::NotRegular, {out}}), .out = result_fifo},
+    };
+}
+
+// The input's fields.
+std::vector<Hostile> field_cases(const Program& p) {
+    const std::string in = p.input, rest = p.valid.substr(p.valid.find(','));
+    auto not_a_number = [&](int k, const std::string& shown) { return mismatch(k, in, shown); };
+    End too_long = report(13, {Msg::FieldTooLong, {field(1, in)}});
+    End beyond_double = report(6, {Msg::FieldBeyondDouble, {field(1, in)}});
+    return {
+        {.name = "empty input", .input = "", .end = past_end(in, 1)},
+        {.name = "only blank lines", .input = "\n \r\n\t\r\r\n", .end = past_end(in, 1)},
+        {.name = "a word for the first number", .input = "seven" + rest, .end = not_a_number(1, "seven")},
+        {.name = "a quoted number with a blank", .input = "\"7 \"" + rest, .end = not_a_number(1, "7 ")},
+        {.name = "a backslash in a field", .input = "\\x41" + rest, .end = not_a_number(1, "\\\\x41")},
+        {.name = "UTF-16 cut in half", .input = test::utf16(u"1,1") + "\x31", .end = report(13, {Msg::Utf16Cut, {in}})},
+        {.name = "UTF-16 with an unpaired surrogate",
+         .input = test::utf16(u"1,\xdc00,1,1"),
+         .end = report(13, {Msg::Utf16Unpaired, {in}})},
+        {.name = "the end-of-file mark cuts it short",
+         .input = p.valid.substr(0, p.valid.find(',')) + "\x1a" + rest,
+         .end = past_end(in, 2)},
+        {.name = "beyond the Double range", .input = "1e400" + rest, .end = beyond_double},
+        {.name = "below the Double range, negative", .input = "-1e99999" + rest, .end = beyond_double},
+        {.name = "inf", .input = "inf" + rest, .end = not_a_number(1, "inf")},
+        {.name = "nan", .input = "nan" + rest, .end = not_a_number(1, "nan")},
+        {.name = "Infinity", .input = "-Infinity" + rest, .end = not_a_number(1, "-Infinity")},
+        {.name = "hex", .input = "0x1A" + rest, .end = not_a_number(1, "0x1A")},
+        {.name = "locale decimal comma with semicolons", .input = "1,5;2" + rest, .end = not_a_number(2, "5;2")},
+        {.name = "digit grouping", .input = "1'000" + rest, .end = not_a_number(1, "1'000")},
+        {.name = "a 100 MB line of digits", .input = std::string(1 << 20, '7'), .end = too_long, .in = input_file(100)},
+        {.name = "a 2 MiB quoted field", .input = "\"" + std::string(2 << 20, 'a') + "\"", .end = too_long},
+        {.name = "NUL bytes", .input = std::string("\0\0\0,1,1,1", 9), .end = not_a_number(1, "\\x00\\x00\\x00")},
+        {.name = "a word of 40 characters, shown whole",
+         .input = std::string(40, 'w') + rest,
+         .end = not_a_number(1, std::string(40, 'w'))},
+        {.name = "a word of 41 characters, shown cut",
+         .input = std::string(41, 'w') + rest,
+         .end = not_a_number(1, std::string(40, 'w') + "...")},
+    };
+}
+
+// Writing the result.
+std::vector<Hostile> result_cases(const Program& p) {
+    const std::string out = p.result;
+    End held = report(70, {Msg::HeldOpen, {out, out, "*"}});
+    return {
+        {.name = "read-only directory",
+         .end = report(70, {Msg::CreatingIn, {out, ".", "Permission denied"}}),
+         .also = {read_only_directory}},
+        {.name = "read-only result", .end = report(70, {Msg::NotWritable, {out}}), .also = {read_only_result}},
+        {.name = "earlier result held open by another program", .end = held, .also = {result_held}},
+        {.name = "the temporary read by another program, the earlier result held",
+         .end = held,
+         .also = {result_held, temporary_read}},
+        {.name = "no room for the first byte", .end = too_large(out), .also = {size_limit(0)}},
+        {.name = "the disk fails the sync of the result",
+         .end = report(57, {Msg::Syncing, {out, "Input/output error"}}),
+         .also = {result_sync_fails}},
+        {.name = "the disk fails the sync of the directory",
+         .end = report(57, {Msg::NotConfirmed, {out, "Input/output error"}}),
+         .also = {directory_sync_fails}},
         // Every descriptor the result needs is opened before anything is written.
-        {"too few descriptors for the result", valid, 75,
-         "Path/File access error: opening *" + result_name + "*: Too many open files", Setup::FewDescriptors, 5},
+        {.name = "too few descriptors for the result",
+         .end = report(75, {Msg::Opening, {"*" + out + "*", "Too many open files"}}),
+         .also = {few_descriptors(5)}},
     };
 }
 
@@ -374,117 +491,131 @@ std::vector<Hostile> size_limits(const Program& p, const std::string& input) {
     std::vector<Hostile> cases;
     for (long limit : {1L, 4095L, 65535L, 65536L, 524288L, (1L << 20) - 1, size / 2, size - 1}) {
         if (limit > 0 && limit < size)
-            cases.push_back({"a size limit of " + std::to_string(limit) + " of " + std::to_string(size), input, 57,
-                             "Device I/O error: writing " + std::string(p.result) + ": File too large",
-                             Setup::SizeLimit, limit});
+            cases.push_back({.name = "a size limit of " + std::to_string(limit) + " of " + std::to_string(size),
+                             .input = input,
+                             .end = too_large(p.result),
+                             .also = {size_limit(limit)}});
     }
     return cases;
 }
 
-// The common cases, with `valid` the program's good input, the size limits met on `long_output`,
-// and the program's own; at least 25.
-void check_all(const Program& p, const std::string& valid, const std::vector<Hostile>& own,
-               const std::string& long_output = {}) {
-    std::vector<Hostile> cases = common_cases(p.input, p.result, valid);
-    for (const Hostile& c : size_limits(p, long_output.empty() ? valid : long_output)) cases.push_back(c);
-    cases.insert(cases.end(), own.begin(), own.end());
+// The common cases, the size limits met on `long_output` (or the valid input's), and the
+// program's own; at least 25.
+void check_all(const Program& p, const std::vector<Hostile>& own, const std::string& long_output = {}) {
+    std::vector<Hostile> cases = name_cases(p);
+    for (const auto& more :
+         {field_cases(p), result_cases(p), size_limits(p, long_output.empty() ? p.valid : long_output), own})
+        cases.insert(cases.end(), more.begin(), more.end());
     ASSERT_GE(cases.size(), 25u);
     for (const Hostile& c : cases) check(p, c);
 }
 
 TEST(BadInput, Photo) {
-    check_all(
-        {"photo", "PHOTO.DAT", "photo.sol"}, "7,2.54,2.54,1000",
-        {
-            {"too few fields", "7,2.54,2.54", 62, "Input past end of file: PHOTO.DAT ends before field 4"},
-            {"too few fields, line ends", "7\r\n2.54\r\n", 62, "Input past end of file: PHOTO.DAT ends before field 3"},
-            {"a word for D", "7,2.54,2.54,dpi", 13, "Type mismatch: field 4 of PHOTO.DAT is \"dpi\", not a number"},
-            {"binary garbage", garbage(), 13, "Type mismatch: field 2 of PHOTO.DAT is \"\\x8f*...\", not a number"},
-            {"X past the largest Double", "1e308,1,1,1", 6, "Overflow: the product is beyond the largest Double"},
-            {"W times H past the largest Double", "7,1e300,1e300,1", 6,
-             "Overflow: the product is beyond the largest Double"},
-            {"a quotient past the largest Double", "7,1.7e308,1,1", 6,
-             "Overflow: the product is beyond the largest Double"},
-            {"the size of a huge A", "1e300,1e10,1e10,1e10", 6, "Overflow: the product is beyond the largest Double"},
-        });
+    End product = report(6, Msg::ProductBeyondDouble);
+    check_all(photo,
+              {
+                  {.name = "too few fields", .input = "7,2.54,2.54", .end = past_end("PHOTO.DAT", 4)},
+                  {.name = "too few fields, line ends", .input = "7\r\n2.54\r\n", .end = past_end("PHOTO.DAT", 3)},
+                  {.name = "a word for D", .input = "7,2.54,2.54,dpi", .end = mismatch(4, "PHOTO.DAT", "dpi")},
+                  {.name = "binary garbage", .input = garbage(), .end = mismatch(2, "PHOTO.DAT", "\\x8f*...")},
+                  {.name = "X past the largest Double", .input = "1e308,1,1,1", .end = product},
+                  {.name = "W times H past the largest Double", .input = "7,1e300,1e300,1", .end = product},
+                  {.name = "a quotient past the largest Double", .input = "7,1.7e308,1,1", .end = product},
+                  {.name = "the size of a huge A", .input = "1e300,1e10,1e10,1e10", .end = product},
+              });
+}
+
+// Computer's long listing met by a size limit, and stopped by a signal once under way.
+std::vector<Hostile> listing_cases() {
+    End terminated = stopped(SIGTERM, {Msg::Terminated, {"SIGTERM"}});
+    std::vector<Hostile> cases = {
+        {.name = "a listing past a size limit", .end = too_large("computer.sol"), .also = {size_limit(3 << 20)}},
+        {.name = "SIGTERM during a long listing", .end = terminated, .also = {sent(SIGTERM)}},
+        {.name = "SIGINT ignored from the start", .end = terminated, .also = {ignored_then_sent(SIGINT)}},
+        {.name = "SIGHUP ignored from the start (nohup)", .end = terminated, .also = {ignored_then_sent(SIGHUP)}},
+        {.name = "SIGTERM ignored from the start",
+         .end = stopped(SIGINT, {Msg::Interrupted, {"SIGINT"}}),
+         .also = {ignored_then_sent(SIGTERM)}},
+        {.name = "SIGQUIT during a long listing",
+         .end = stopped(SIGQUIT, {Msg::Quit, {"SIGQUIT"}}),
+         .also = {sent(SIGQUIT)}},
+        // Whatever ends the process leaves nothing behind: an unnamed file vanishes with it.
+        {.name = "SIGKILL during a long listing", .end = stopped(SIGKILL, {}), .also = {sent(SIGKILL)}},
+        {.name = "SIGUSR1 during a long listing",
+         .end = stopped(SIGUSR1, {Msg::UserSignal, {"1", "SIGUSR1"}}),
+         .also = {sent(SIGUSR1)}},
+        {.name = "SIGRTMIN+3 during a long listing",
+         .end = stopped(SIGRTMIN + 3, {Msg::RealTimeSignal, {"3"}}),
+         .also = {sent(SIGRTMIN + 3)}},
+        {.name = "SIGXCPU during a long listing",
+         .end = stopped(SIGXCPU, {Msg::CpuLimit, {"SIGXCPU"}}),
+         .also = {sent(SIGXCPU)}},
+        {.name = "SIGABRT during a long listing",
+         .end = stopped(SIGABRT, {Msg::Aborted, {"SIGABRT"}}),
+         .also = {sent(SIGABRT)}},
+        {.name = "SIGTERM during a long listing, a named temporary", .end = terminated, .also = {named, sent(SIGTERM)}},
+        {.name = "SIGQUIT ignored from the start", .end = terminated, .also = {ignored_then_sent(SIGQUIT)}},
+    };
+    for (Hostile& c : cases) c.input = "0,0,-2147483648";
+    return cases;
 }
 
 TEST(BadInput, Computer) {
-    check_all(
-        {"computer", "computer.dat", "computer.sol"}, "12,18,2",
-        {
-            {"too few fields", "12,18", 62, "Input past end of file: computer.dat ends before field 3"},
-            {"a word for Q", "12,x,1", 13, "Type mismatch: field 2 of computer.dat is \"x\", not a number"},
-            {"a word for K", "12,18,k", 13, "Type mismatch: field 3 of computer.dat is \"k\", not a number"},
-            {"binary garbage", garbage(), 13,
-             "Type mismatch: field 3 of computer.dat is \"\\xf8\\xe7\\xd6\xc5\xb4\\xa3\\x92\\x81p_\\xce=\", not a "
-             "number"},
-            {"M beyond 32 bits", "3000000000,4000000000,1", 6,
-             "Overflow: field 1 of computer.dat: 3000000000 is beyond the 32-bit range"},
-            {"M rounds past 32 bits", "2147483647.5,2147483648,1", 6,
-             "Overflow: field 1 of computer.dat: 2147483647.5 is beyond the 32-bit range"},
-            {"K beyond 32 bits", "12,18,-2147483649", 6,
-             "Overflow: field 3 of computer.dat: -2147483649 is beyond the 32-bit range"},
-            {"a listing past a size limit", "0,0,-2147483648", 57,
-             "Device I/O error: writing computer.sol: File too large", Setup::SizeLimit, 3 << 20},
-            {"SIGTERM during a long listing", "0,0,-2147483648", 128 + SIGTERM, "terminated (SIGTERM)",
-             Setup::Terminate},
-            {"SIGINT ignored from the start", "0,0,-2147483648", 128 + SIGTERM, "terminated (SIGTERM)",
-             Setup::IgnoredThenTerminate, 0, SIGINT},
-            {"SIGHUP ignored from the start (nohup)", "0,0,-2147483648", 128 + SIGTERM, "terminated (SIGTERM)",
-             Setup::IgnoredThenTerminate, 0, SIGHUP},
-            {"SIGTERM ignored from the start", "0,0,-2147483648", 128 + SIGINT, "interrupted (SIGINT)",
-             Setup::IgnoredThenTerminate, 0, SIGTERM},
-            {"SIGQUIT during a long listing", "0,0,-2147483648", 128 + SIGQUIT, "quit (SIGQUIT)", Setup::Quit},
-            // Whatever ends the process leaves nothing behind: an unnamed file vanishes with it.
-            {"SIGKILL during a long listing", "0,0,-2147483648", 128 + SIGKILL, "", Setup::Terminate, 0, 0, 1, SIGKILL},
-            {"SIGUSR1 during a long listing", "0,0,-2147483648", 128 + SIGUSR1, "user signal 1 (SIGUSR1)",
-             Setup::Terminate, 0, 0, 1, SIGUSR1},
-            {"SIGRTMIN+3 during a long listing", "0,0,-2147483648", 128 + SIGRTMIN + 3,
-             "real-time signal 3 (SIGRTMIN+3)", Setup::Terminate, 0, 0, 1, SIGRTMIN + 3},
-            {"SIGXCPU during a long listing", "0,0,-2147483648", 128 + SIGXCPU, "CPU time limit exceeded (SIGXCPU)",
-             Setup::Terminate, 0, 0, 1, SIGXCPU},
-            {"SIGABRT during a long listing", "0,0,-2147483648", 128 + SIGABRT, "aborted (SIGABRT)", Setup::Terminate,
-             0, 0, 1, SIGABRT},
-            {"SIGTERM during a long listing, a named temporary", "0,0,-2147483648", 128 + SIGTERM,
-             "terminated (SIGTERM)", Setup::Terminate, 0, 0, 1, SIGTERM, true},
-            {"SIGQUIT ignored from the start", "0,0,-2147483648", 128 + SIGTERM, "terminated (SIGTERM)",
-             Setup::IgnoredThenTerminate, 0, SIGQUIT},
-        },
-        "0.3,0.4,-146400");
+    auto beyond_32 = [](int k, const char* value) {
+        return report(6, {Msg::FieldBeyond32, {field(k, "computer.dat"), value}});
+    };
+    std::vector<Hostile> own = {
+        {.name = "too few fields", .input = "12,18", .end = past_end("computer.dat", 3)},
+        {.name = "a word for Q", .input = "12,x,1", .end = mismatch(2, "computer.dat", "x")},
+        {.name = "a word for K", .input = "12,18,k", .end = mismatch(3, "computer.dat", "k")},
+        {.name = "binary garbage",
+         .input = garbage(),
+         .end = mismatch(3, "computer.dat", "\\xf8\\xe7\\xd6\xc5\xb4\\xa3\\x92\\x81p_\\xce=")},
+        {.name = "M beyond 32 bits", .input = "3000000000,4000000000,1", .end = beyond_32(1, "3000000000")},
+        {.name = "M rounds past 32 bits", .input = "2147483647.5,2147483648,1", .end = beyond_32(1, "2147483647.5")},
+        {.name = "K beyond 32 bits", .input = "12,18,-2147483649", .end = beyond_32(3, "-2147483649")},
+    };
+    std::vector<Hostile> listing = listing_cases();
+    own.insert(own.end(), listing.begin(), listing.end());
+    check_all(computer, own, "0.3,0.4,-146400");
 }
 
 TEST(BadInput, Tallage) {
     std::string hundred = "100,0,0";
     for (int i = 1; i <= 100; ++i) hundred += "," + std::to_string(i) + "," + std::to_string(i);
+    End past_y = report(9, {Msg::IndexOutside, {"101", "y", "100"}});
+    auto beyond_16 = [](int k, const char* value) {
+        return report(6, {Msg::FieldBeyond16, {field(k, "tallage.dat"), value}});
+    };
+    auto difference = [](const char* left, const char* right) {
+        return report(6, {Msg::DifferenceBeyond16, {left, right}});
+    };
     check_all(
-        {"tallage", "tallage.dat", "tallage.sol"}, "1,0,0,3,4",
+        tallage,
         {
-            {"101 points after point 0", "101" + hundred.substr(3) + ",1,1", 9,
-             "Subscript out of range: index 101 of y is outside 0 to 100"},
-            {"a huge N", "1e9" + hundred.substr(3), 9, "Subscript out of range: index 101 of y is outside 0 to 100"},
-            {"a coordinate of 40000", "1,0,0,40000,0", 6,
-             "Overflow: field 4 of tallage.dat: 40000 is beyond the 16-bit range"},
-            {"a coordinate of -40000", "1,0,0,0,-40000", 6,
-             "Overflow: field 5 of tallage.dat: -40000 is beyond the 16-bit range"},
-            {"point 0's y past 16 bits", "1,0,32767.5,3,4", 6,
-             "Overflow: field 3 of tallage.dat: 32767.5 is beyond the 16-bit range"},
-            {"point 0 past 16 bits", "0,32767.5,0", 6,
-             "Overflow: field 2 of tallage.dat: 32767.5 is beyond the 16-bit range"},
-            {"a difference past 16 bits", "1,-20000,0,20000,0", 6,
-             "Overflow: -20000 - 20000 is beyond the 16-bit range"},
-            {"a difference past 16 bits, upward", "1,32767,0,-32768,0", 6,
-             "Overflow: 32767 - -32768 is beyond the 16-bit range"},
-            {"a difference of y past 16 bits", "1,0,32767,0,-32768", 6,
-             "Overflow: 32767 - -32768 is beyond the 16-bit range"},
-            {"a distance past 16 bits", "1,0,0,30000,30000", 6,
-             "Overflow: 42426.4068711928 is beyond the 16-bit range"},
-            {"a word for a coordinate", "1,0,0,a,1", 13,
-             "Type mismatch: field 4 of tallage.dat is \"a\", not a number"},
-            {"binary garbage", garbage(), 13, "Type mismatch: field 2 of tallage.dat is \"\\x8f*...\", not a number"},
-            {"too few pairs", "3,0,0,1,1", 62, "Input past end of file: tallage.dat ends before field 6"},
-            {"a listing past a size limit", "1,0,0,3,4", 57, "Device I/O error: writing tallage.sol: File too large",
-             Setup::SizeLimit, 1000},
+            {.name = "101 points after point 0", .input = "101" + hundred.substr(3) + ",1,1", .end = past_y},
+            {.name = "a huge N", .input = "1e9" + hundred.substr(3), .end = past_y},
+            {.name = "a coordinate of 40000", .input = "1,0,0,40000,0", .end = beyond_16(4, "40000")},
+            {.name = "a coordinate of -40000", .input = "1,0,0,0,-40000", .end = beyond_16(5, "-40000")},
+            {.name = "point 0's y past 16 bits", .input = "1,0,32767.5,3,4", .end = beyond_16(3, "32767.5")},
+            {.name = "point 0 past 16 bits", .input = "0,32767.5,0", .end = beyond_16(2, "32767.5")},
+            {.name = "a difference past 16 bits", .input = "1,-20000,0,20000,0", .end = difference("-20000", "20000")},
+            {.name = "a difference past 16 bits, upward",
+             .input = "1,32767,0,-32768,0",
+             .end = difference("32767", "-32768")},
+            {.name = "a difference of y past 16 bits",
+             .input = "1,0,32767,0,-32768",
+             .end = difference("32767", "-32768")},
+            {.name = "a distance past 16 bits",
+             .input = "1,0,0,30000,30000",
+             .end = report(6, {Msg::Beyond16, {"42426.4068711928"}})},
+            {.name = "a word for a coordinate", .input = "1,0,0,a,1", .end = mismatch(4, "tallage.dat", "a")},
+            {.name = "binary garbage", .input = garbage(), .end = mismatch(2, "tallage.dat", "\\x8f*...")},
+            {.name = "too few pairs", .input = "3,0,0,1,1", .end = past_end("tallage.dat", 6)},
+            {.name = "a listing past a size limit",
+             .input = "1,0,0,3,4",
+             .end = too_large("tallage.sol"),
+             .also = {size_limit(1000)}},
         });
 }
 
@@ -495,9 +626,7 @@ TEST(BadInput, SameResultWhateverTheSurroundings) {
     struct {
         Program p;
         std::string lf;
-    } programs[] = {{{"photo", "PHOTO.DAT", "photo.sol"}, "7\n2.54\n2.54\n1000\n"},
-                    {{"computer", "computer.dat", "computer.sol"}, "12\n18\n2\n"},
-                    {{"tallage", "tallage.dat", "tallage.sol"}, "1\n0\n0\n3\n4\n"}};
+    } programs[] = {{photo, "7\n2.54\n2.54\n1000\n"}, {computer, "12\n18\n2\n"}, {tallage, "1\n0\n0\n3\n4\n"}};
     struct Variant {
         std::string ends = "\n";
         std::vector<int> closed;
