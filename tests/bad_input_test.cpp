@@ -13,6 +13,7 @@
 #include <functional>
 #include <list>
 #include <optional>
+#include <set>
 
 #include "messages.hpp"
 #include "support.hpp"
@@ -53,7 +54,8 @@ bool wrapped() { return std::getenv("TRIO_TEST_WRAPPER") != nullptr; }
 
 // A program's run in a scratch folder, as a case sets it up.
 struct Scene {
-    Scene(const Program& of, std::string text) : p(of), input(std::move(text)), program(test::bin(of.name)) {}
+    Scene(const Program& of, std::string text, int depth = 0)
+        : p(of), input(std::move(text)), dir(depth), program(test::bin(of.name)) {}
     const Program& p;
     std::string input;  // the input's text
     test::TempDir dir;
@@ -63,6 +65,8 @@ struct Scene {
     std::vector<std::string> before;  // the folder's entries, the input and the earlier result in place
     bool earlier_kept = true;         // the earlier result is there after the run, byte for byte
     bool read_by_another = false;     // another user could open the temporary while it was written
+    std::optional<mode_t> mode;       // the result's permission bits after the run; none: the umask's
+    uid_t owner = ::geteuid();        // the result's owner after the run
     std::list<test::Bystander> bystanders;
     std::vector<std::function<void(const test::RunResult&)>> after;  // once the run has ended, the last first
 };
@@ -74,6 +78,14 @@ using Step = std::function<bool(Scene&)>;
 bool made(int status, const char* what) {
     EXPECT_EQ(status, 0) << what;
     return status == 0;
+}
+
+// The step where it can be taken; elsewhere the run goes on without it.
+Step if_possible(Step step) {
+    return [step](Scene& s) {
+        step(s);
+        return true;
+    };
 }
 
 // The folder's entries as they stand before the run.
@@ -162,18 +174,37 @@ bool result_fifo(Scene& s) {
     s.earlier_kept = false;
     return !test::windows() && made(::mkfifo((s.dir / s.p.result).c_str(), 0644), "mkfifo");
 }
+// POSIX: an earlier result of this mode, whose permission bits the new one keeps (not its set-id bits).
+Step earlier_of_mode(mode_t mode) {
+    return [mode](Scene& s) {
+        if (test::windows()) return false;
+        earlier_result(s);
+        ::chmod((s.dir / s.p.result).c_str(), mode);
+        s.mode = mode & 0777;
+        return true;
+    };
+}
 
 // Root passes every permission check: the program is run as nobody where root runs the tests
 // (Wine keeps its read-only attribute even for root), from a copy, as nobody may not reach the
-// build tree (a checkout under /root, say).
+// build tree (a checkout under /root, say); the result is then nobody's, and of the umask's mode.
 bool as_nobody(Scene& s) {
     if (::geteuid() != 0 || test::windows()) return true;
-    s.options.uid = 65534;
+    s.options.uid = s.owner = 65534;
+    s.mode.reset();
     test::TempDir& copy = s.copy.emplace();
     copy.write(s.p.name, test::TempDir::read_file(s.program));
     ::chmod((copy / s.p.name).c_str(), 0755);
     s.program = copy / s.p.name;
     return true;
+}
+bool by_root(Scene&) { return ::geteuid() == 0; }
+// The earlier result and its folder nobody's (root runs the program): the owner is kept.
+bool nobodys(Scene& s) {
+    if (test::windows() || ::geteuid() != 0) return false;
+    s.owner = 65534;
+    return made(::chown((s.dir / s.p.result).c_str(), 65534, 65534), "chown") &&
+           made(::chown(s.dir.path().c_str(), 65534, 65534), "chown");
 }
 bool read_only_directory(Scene& s) {
     if (test::windows()) return false;
@@ -197,6 +228,14 @@ bool append_only_directory(Scene& s) {
     });
     return true;
 }
+// Temporary names of the run's likely process numbers, made beforehand.
+bool planted_temporaries(Scene& s) {
+    for (pid_t pid = ::getpid(); pid < ::getpid() + 100; ++pid)
+        for (int attempt = 0; attempt <= 101; ++attempt)
+            s.dir.write("." + std::string(s.p.result) + ".tmp" + std::to_string(pid) + "-" + std::to_string(attempt),
+                        "");
+    return true;
+}
 
 // POSIX: a file size limit (SIGXFSZ at its default, as every signal). The output is streamed,
 // never held: a long listing stopped by the limit stays small.
@@ -214,6 +253,14 @@ Step few_descriptors(long count) {
     return [count](Scene& s) {
         if (test::windows() || test::sanitized || wrapped()) return false;
         s.options.open_files_limit = count;
+        return true;
+    };
+}
+// POSIX: standard descriptors closed at start, so that the input or the result takes their numbers.
+Step closed(std::vector<int> fds) {
+    return [fds](Scene& s) {
+        if (test::windows()) return false;
+        s.options.closed_fds = fds;
         return true;
     };
 }
@@ -291,6 +338,13 @@ test::Bystander& snatcher(Scene& s, const char* sharing, const char* ms) {
     return s.bystanders.emplace_back(
         s.dir.path(), std::vector<std::string>{"snatch", ".", "." + std::string(s.p.result) + ".tmp", sharing, ms});
 }
+bool result_held_briefly(Scene& s) {
+    if (!test::windows()) return false;
+    earlier_result(s);
+    test::Bystander& held = holder(s, {"500"});
+    s.after.push_back([&held](const test::RunResult&) { held.finish(); });
+    return true;
+}
 bool result_held(Scene& s) {
     if (!test::windows()) return false;
     test::Bystander& held = holder(s, {"30000"}, true);
@@ -306,6 +360,22 @@ bool temporary_read(Scene& s) {
     test::Bystander& reader = snatcher(s, "rwd", "3000");
     s.after.push_back([&reader](const test::RunResult&) { EXPECT_EQ(reader.finish().out, "opened\n"); });
     return true;
+}
+// An indexer gets its go at the temporary while the earlier result is held, and the temporary
+// waits for the move: it is there long enough to be seen however busy the machine. It says how
+// its open went.
+Step indexer(const char* sharing, std::string says) {
+    return [sharing, says](Scene& s) {
+        if (!test::windows()) return false;
+        earlier_result(s);
+        test::Bystander& reader = snatcher(s, sharing, "300");
+        test::Bystander& held = holder(s, {"10000", reader.done()});
+        s.after.push_back([&reader, &held, says](const test::RunResult&) {
+            EXPECT_EQ(reader.finish().out, says);
+            held.finish();
+        });
+        return true;
+    };
 }
 
 // How a run ends: its exit status, and its one line on standard error after "<program>: " (none:
@@ -619,123 +689,76 @@ TEST(BadInput, Tallage) {
         });
 }
 
-// The same result whatever the line ends, whichever standard descriptors are closed at start (so
-// that the input or the result takes their numbers), and over an earlier result of mode 000 or
-// 04755, whose permission bits it keeps (not its set-id bits), but where it is another user's.
+// Where a good run is set: the input's line ends and its name, and whatever else.
+struct Surroundings {
+    std::string name;
+    std::string ends = "\n";
+    Step in = input_file();
+    std::vector<Step> also = {};
+    int depth = 0;  // run in a folder this deep in the scratch one (a path past MAX_PATH on Windows)
+};
+
+// The same result whatever the line ends, whichever standard descriptors are closed at start, and
+// over an earlier result of mode 000 or 04755, whose permission bits it keeps (not its set-id
+// bits), but where it is another user's.
+std::vector<Surroundings> surroundings() {
+    return {
+        {.name = "LF"},
+        {.name = "CR LF", .ends = "\r\n"},
+        {.name = "CR", .ends = "\r"},
+        {.name = "standard input closed", .also = {closed({0})}},
+        {.name = "standard output closed", .also = {closed({1})}},
+        {.name = "standard error closed", .also = {closed({2})}},
+        {.name = "standard input and output closed", .also = {closed({0, 1})}},
+        {.name = "standard input and error closed", .also = {closed({0, 2})}},
+        {.name = "standard output and error closed", .also = {closed({1, 2})}},
+        {.name = "every standard descriptor closed", .also = {closed({0, 1, 2})}},
+        // Root's alone: another user could not read the new result, of mode 000 too.
+        {.name = "over an earlier result of mode 000", .also = {by_root, earlier_of_mode(0)}},
+        {.name = "over an earlier result of mode 04755", .also = {earlier_of_mode(04755)}},
+        {.name = "over an earlier result of mode 0640, it and its folder nobody's",
+         .also = {earlier_of_mode(0640), if_possible(nobodys)}},
+        {.name = "temporary names of the run's likely process numbers taken", .also = {planted_temporaries}},
+        // As copied from Windows: read all the same, the result keeps its name.
+        {.name = "the input's name in another case, CR LF", .ends = "\r\n", .in = input_in_other_case},
+        // Root's earlier result lends nobody no mode or owner.
+        {.name = "run by nobody over root's earlier result of mode 0606", .also = {earlier_of_mode(0606), as_nobody}},
+        {.name = "a named temporary, over an earlier result of mode 0640",
+         .also = {earlier_of_mode(0640), if_possible(named)}},
+        // Another program at work meanwhile, and in what words it says how that went.
+        {.name = "the earlier result held for half a second", .also = {result_held_briefly}},
+        {.name = "an indexer at the temporary", .also = {indexer("rw", "refused 32\n")}},
+        {.name = "an indexer at the temporary, sharing its deletion", .also = {indexer("rwd", "opened\n")}},
+        {.name = "a folder 4 deep", .depth = 4},
+    };
+}
+
 TEST(BadInput, SameResultWhateverTheSurroundings) {
-    struct {
-        Program p;
-        std::string lf;
-    } programs[] = {{photo, "7\n2.54\n2.54\n1000\n"}, {computer, "12\n18\n2\n"}, {tallage, "1\n0\n0\n3\n4\n"}};
-    struct Variant {
-        std::string ends = "\n";
-        std::vector<int> closed;
-        int mode = -1;                     // of an earlier result; -1: none
-        bool nobodys = false;              // the earlier result and its directory are nobody's; root runs the program
-        bool planted = false;              // temporary names of the run's likely process numbers made beforehand
-        bool input_in_other_case = false;  // as copied from Windows: read all the same, the result keeps its name
-        bool by_nobody = false;            // run as nobody over root's earlier result, which lends no mode or owner
-        bool named = false;                // the file system taken to have no unnamed files: a named temporary
-        // Windows: another program at work meanwhile ("result": holding the earlier result for
-        // half a second, not sharing its deletion; "indexer": opening the temporary as it appears, not
-        // sharing its deletion, which is refused, or sharing it, which is not), and in what
-        // words it says how that went.
-        std::string bystander = "";
-        std::string bystander_says = "";
-        int depth = 0;  // run in a folder this deep in the scratch one (a path past MAX_PATH on Windows)
-    } variants[] = {{},
-                    {"\r\n", {}},
-                    {"\r", {}},
-                    {"\n", {0}},
-                    {"\n", {1}},
-                    {"\n", {2}},
-                    {"\n", {0, 1}},
-                    {"\n", {0, 2}},
-                    {"\n", {1, 2}},
-                    {"\n", {0, 1, 2}},
-                    {"\n", {}, ::geteuid() == 0 ? 0 : -1},
-                    {"\n", {}, 04755},
-                    {"\n", {}, 0640, ::geteuid() == 0},
-                    {"\n", {}, -1, false, true},
-                    {"\r\n", {}, -1, false, false, true},
-                    {"\n", {}, 0606, false, false, false, ::geteuid() == 0},
-                    {"\n", {}, 0640, false, false, false, false, test::native()},
-                    {"\n", {}, -1, false, false, false, false, false, "result"},
-                    {"\n", {}, -1, false, false, false, false, false, "indexer", "refused 32\n"},
-                    {"\n", {}, -1, false, false, false, false, false, "indexer sharing deletion", "opened\n"},
-                    {"\n", {}, -1, false, false, false, false, false, "", "", 4}};
     mode_t mask = ::umask(0);
     ::umask(mask);
-    for (auto& [p, lf] : programs) {
+    for (const Program* p : {&photo, &computer, &tallage}) {
         std::string expected;
-        for (const Variant& v : variants) {
-            if (test::windows() && (!v.closed.empty() || v.mode >= 0)) continue;  // POSIX descriptors and modes
-            if (!test::windows() && !v.bystander.empty()) continue;               // a program of Windows
-            std::string input;
-            for (char c : lf) input += c == '\n' ? v.ends : std::string(1, c);
-            test::TempDir dir(v.depth);
-            std::string input_name = v.input_in_other_case ? other_case(p.input) : p.input;
-            dir.write(input_name, input);
-            if (v.mode >= 0) {
-                dir.write(p.result, earlier);
-                ::chmod((dir / p.result).c_str(), static_cast<mode_t>(v.mode));
-            }
-            if (v.nobodys) {
-                ASSERT_EQ(::chown((dir / p.result).c_str(), 65534, 65534), 0);
-                ASSERT_EQ(::chown(dir.path().c_str(), 65534, 65534), 0);
-            }
-            std::vector<std::string> planted;
-            for (pid_t pid = ::getpid(); v.planted && pid < ::getpid() + 100; ++pid)
-                for (int attempt = 0; attempt <= 101; ++attempt)
-                    planted.push_back("." + std::string(p.result) + ".tmp" + std::to_string(pid) + "-" +
-                                      std::to_string(attempt));
-            for (const std::string& name : planted) dir.write(name, "");
-            test::RunOptions options;
-            options.closed_fds = v.closed;
-            // An indexer gets its go at the temporary while the earlier result is held, and the
-            // temporary waits for the move: it is there long enough to be seen however busy the machine.
-            std::optional<test::Bystander> bystander, holder;
-            if (!v.bystander.empty()) dir.write(p.result, earlier);
-            if (v.bystander == "result") {
-                holder.emplace(dir.path(), std::vector<std::string>{"hold", p.result, "rw", "500"});
-            } else if (!v.bystander.empty()) {
-                bystander.emplace(dir.path(),
-                                  std::vector<std::string>{"snatch", ".", "." + std::string(p.result) + ".tmp",
-                                                           v.bystander == "indexer" ? "rw" : "rwd", "300"});
-                holder.emplace(dir.path(),
-                               std::vector<std::string>{"hold", p.result, "rw", "10000", bystander->done()});
-            }
-            options.no_unnamed_files = v.named;
-            test::TempDir copy;  // another user may not reach the build tree
-            std::string program = test::bin(p.name);
-            if (v.by_nobody) {
-                options.uid = 65534;
-                copy.write(p.name, test::TempDir::read_file(program));
-                ::chmod((copy / p.name).c_str(), 0755);
-                program = copy / p.name;
-            }
-            test::RunResult r = test::run(program, dir.path(), options);
-            SCOPED_TRACE(std::string(p.name) + " ends " + std::to_string(v.ends.size()) + " closed " +
-                         std::to_string(v.closed.size()) +
-                         (v.closed.empty() ? "" : " from " + std::to_string(v.closed[0])) +
-                         (v.input_in_other_case ? " as " + input_name : "") +
-                         (v.bystander.empty() ? "" : ", " + v.bystander + " busy") +
-                         (v.depth ? ", " + std::to_string(dir.path().size()) + " characters deep" : ""));
-            if (bystander) {
-                EXPECT_EQ(bystander->finish().out, v.bystander_says);
-            }
-            if (holder) holder->finish();
-            EXPECT_EQ(r.status, 0) << r.err;
-            if (expected.empty()) expected = dir.read(p.result);
-            EXPECT_EQ(dir.read(p.result), expected);
-            planted.insert(planted.end(), {input_name, p.result});
-            std::sort(planted.begin(), planted.end());
-            EXPECT_EQ(dir.entries(), planted);
+        for (const Surroundings& v : surroundings()) {
+            SCOPED_TRACE(std::string(p->name) + ": " + v.name);
+            std::string input;  // a field a line
+            for (char c : p->valid + ",") input += c == ',' ? v.ends : std::string(1, c);
+            Scene s(*p, input, v.depth);
+            std::vector<Step> steps{v.in};
+            steps.insert(steps.end(), v.also.begin(), v.also.end());
+            steps.push_back(take_stock);
+            std::optional<test::RunResult> r = play(s, steps);
+            if (!r) continue;
+            EXPECT_EQ(r->status, 0) << r->err;
+            if (expected.empty()) expected = s.dir.read(p->result);
+            EXPECT_EQ(s.dir.read(p->result), expected);
+            std::set<std::string> entries(s.before.begin(), s.before.end());
+            entries.insert(p->result);
+            EXPECT_EQ(s.dir.entries(), std::vector<std::string>(entries.begin(), entries.end()));
             struct stat st {};
-            ::stat((dir / p.result).c_str(), &st);
+            ::stat((s.dir / p->result).c_str(), &st);
             if (!test::windows()) {
-                EXPECT_EQ(st.st_mode & 07777, v.mode >= 0 && !v.by_nobody ? v.mode & 0777u : 0666u & ~mask);
-                EXPECT_EQ(st.st_uid, v.nobodys || v.by_nobody ? 65534u : ::geteuid());  // the owner kept
+                EXPECT_EQ(st.st_mode & 07777, s.mode.value_or(0666u & ~mask));
+                EXPECT_EQ(st.st_uid, s.owner);  // the owner kept
             }
         }
         EXPECT_FALSE(expected.empty());
