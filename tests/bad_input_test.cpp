@@ -537,6 +537,10 @@ std::vector<Hostile> result_cases(const Program& p) {
          .end = held,
          .also = {result_held, temporary_read}},
         {.name = "no room for the first byte", .end = too_large(out), .also = {size_limit(0)}},
+        // A temporary that has a name is removed when the run gives up.
+        {.name = "no room for the first byte, a named temporary",
+         .end = too_large(out),
+         .also = {named, size_limit(0)}},
         {.name = "the disk fails the sync of the result",
          .end = report(57, {Msg::Syncing, {out, "Input/output error"}}),
          .also = {result_sync_fails}},
