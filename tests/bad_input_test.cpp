@@ -15,6 +15,7 @@
 #include <optional>
 #include <set>
 
+#include "errors.hpp"
 #include "messages.hpp"
 #include "support.hpp"
 

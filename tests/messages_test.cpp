@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string_view>
+
 #include "errors.hpp"
 
 using namespace rt;
@@ -82,6 +84,37 @@ const Worded sentences[] = {
 
 TEST(Catalog, WordsEachSentence) {
     for (const Worded& s : sentences) EXPECT_EQ(words(s.message), s.english);
+}
+
+// A translation is used only where it has the English sentence's parts, each as often, and is not
+// blank: a catalog can leave no part of a report out, nor add one.
+TEST(Catalog, TakesATranslationOnlyWithItsParts) {
+    struct {
+        const char* english;
+        const char* translated;
+        const char* shown;  // the report of error 53 opening PHOTO.DAT ("gone"), so translated
+    } rows[] = {
+        {"run-time error {number}: {error}", "Fehler {number}: {error}",
+         "Fehler 53: File not found: opening PHOTO.DAT: gone"},
+        {"run-time error {number}: {error}", "{error} ({number})", "File not found: opening PHOTO.DAT: gone (53)"},
+        {"run-time error {number}: {error}", "OK", "run-time error 53: File not found: opening PHOTO.DAT: gone"},
+        {"run-time error {number}: {error}", "{number}: {error} {number}",
+         "run-time error 53: File not found: opening PHOTO.DAT: gone"},
+        {"run-time error {number}: {error}", "{number} {error} {extra}",
+         "run-time error 53: File not found: opening PHOTO.DAT: gone"},
+        {"File not found", "\u3000", "run-time error 53: File not found: opening PHOTO.DAT: gone"},
+        {"opening {file}: {reason}", "beim \u00d6ffnen: {reason}",
+         "run-time error 53: File not found: opening PHOTO.DAT: gone"},
+    };
+    static const char *english = nullptr, *translated = nullptr;
+    set_translation([](const char* sentence) { return std::string_view(sentence) == english ? translated : sentence; });
+    for (const auto& row : rows) {
+        english = row.english, translated = row.translated;
+        Message report{Msg::Report,
+                       {numeral(53), {Msg::ErrorWithDetail, {error_name(53), {Msg::Opening, {"PHOTO.DAT", "gone"}}}}}};
+        EXPECT_EQ(words(report), row.shown) << row.translated;
+    }
+    set_translation(nullptr);
 }
 
 }  // namespace
