@@ -18,7 +18,7 @@ AS_OWNER = demo test build format asan-test release-builds package package-test 
 OWNER := $(shell stat -c %u .)
 OWNER_NAME = $(shell id -nu $(OWNER) 2>/dev/null || echo user $(OWNER))
 ifeq ($(shell id -u),0)
-ifneq ($(OWNER),0)
+ifneq ($(filter-out 0,$(OWNER)),)
 ifneq ($(filter $(AS_OWNER),$(or $(MAKECMDGOALS),demo)),)
 $(error this tree is $(OWNER_NAME)'s, and root's programs refuse another user's display module and catalogs: run ./make.sh $(or $(MAKECMDGOALS),demo), which runs make as $(OWNER_NAME))
 endif

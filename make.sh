@@ -33,7 +33,7 @@ scripts/install-deps.sh $extras
 # Files that root made in the build folder (an earlier build run as root) go back to the owner, who
 # could otherwise neither rebuild nor remove them.
 if [ -d build ] && [ -n "$(find build -user 0 -print -quit)" ]; then
-  find build -user 0 -exec chown -h "$owner:$(id -g "$user")" {} +
+  chown -R -h --from=0 "$owner:$(id -g "$user")" build  # never through a link the owner may have put there
   echo "make.sh: root's files in build/ given back to $user"
 fi
 

@@ -47,7 +47,7 @@ std::vector<std::int64_t> divisors_of(std::uint32_t n) {
 // returning: a write that fails there is reported like any other, which a destructor could not.
 class Lines {
   public:
-    explicit Lines(LineSink& sink) : sink_(sink) {}
+    explicit Lines(LineSink& sink) : sink_(sink), line_end_(rt::line_end()) {}
     void counter(double c) { end_line(rt::format_double(room(), c)); }
     // A line of sign, the integer v and a fixed suffix (a counter's fraction digits).
     void counter(bool negative, std::uint32_t v, std::string_view suffix) {
@@ -70,10 +70,11 @@ class Lines {
         return buffer_ + used_;
     }
     void end_line(char* end) {
-        end = std::copy(rt::line_end().begin(), rt::line_end().end(), end);  // as print_line ends it
+        end = std::copy(line_end_.begin(), line_end_.end(), end);  // as print_line ends it
         used_ = static_cast<std::size_t>(end - buffer_);
     }
     LineSink& sink_;
+    const std::string_view line_end_;  // asked once: every line ends alike
     char buffer_[capacity];
     std::size_t used_ = 0;
 };

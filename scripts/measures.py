@@ -27,7 +27,7 @@ def functions(path):
             kind = "block"
             h = " ".join(head.split())
             inside_code = any(k == "function" or k == "block" for k, *_ in stack)
-            if re.match(r"^(namespace\b|extern \"C\"|extern\b)", h) or h.startswith("namespace"):
+            if re.match(r"^(namespace\b.*|extern)$", h):  # extern "C" { ... } (its string blanked)
                 kind = "namespace"
             elif re.search(r"\b(class|struct|union|enum)\b[^()]*$", h) and not inside_code:
                 kind = "type"

@@ -103,7 +103,7 @@ constexpr int twips_to_pixels(int twips, int dpi) {
 
 // The module file, and the function in it that hands out its entry points.
 inline constexpr const char* display_module_file = "trio-display.so";
-inline constexpr const char* display_module_entry = "trio_display_module";
+inline constexpr const char* display_module_entry = "trio_display_module_2";  // the number of this interface
 
 // The display, once probed: the module's entry points, or null where nothing can be shown (with
 // the reason in why).

@@ -2,7 +2,8 @@
 // One implementation per platform, a folder each (posix/, windows/; CMake builds one), a file per
 // concern, twins by name where both platforms have it: streams.cpp (the standard streams and the
 // process), language.cpp, stops.cpp, input.cpp, results.cpp, display.cpp (the window and the
-// box); on POSIX also trust.cpp, the rules for links and for the display module's folders. Nothing else in the
+// box); on POSIX also trust.cpp, the rules for links and for the display module's folders, and
+// access_lists.cpp, which reads the lists those rules weigh. Nothing else in the
 // runtime, and nothing in the programs, calls the system itself.
 //
 // How calls fail. Every call raises the run-time error of its failure (errors.hpp): its number,

@@ -338,7 +338,8 @@ int show_window(const char* caption, int x, int y, int w, int h, const char* des
     Utf8 caption_text(caption), description_text(description);
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(window), caption_text.text);
-    Painter painter{paint, form};  // the window is drawn within this call alone
+    static Painter painter;  // for as long as the window is, which outlives this call
+    painter = {paint, form};
     g_signal_connect_after(window, "draw", G_CALLBACK(on_draw), &painter);
     // A screen reader says what the window shows after its caption.
     atk_object_set_description(gtk_widget_get_accessible(window), description_text.text);
@@ -359,4 +360,4 @@ const rt::DisplayModule module{connect_to_display, message_box, show_window};
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) const rt::DisplayModule* trio_display_module() { return &module; }
+extern "C" __attribute__((visibility("default"))) const rt::DisplayModule* trio_display_module_2() { return &module; }
