@@ -729,7 +729,7 @@ TEST(NoDisplay, GivenUpWhereItNeverFinishes) {
     if (test::windows()) GTEST_SKIP() << "Windows always has a desktop";
     test::XServer oversized;
     ASSERT_FALSE(oversized.display().empty()) << "Xvfb did not start";
-    oversized.set_resources(30);
+    if (!test::sanitized) oversized.set_resources(30);
     test::Meddler trickling(*x, 0, "trickle");
     ASSERT_FALSE(trickling.display().empty());
     auto given_up = [](const char* program, const std::string& display) {
@@ -747,7 +747,13 @@ TEST(NoDisplay, GivenUpWhereItNeverFinishes) {
         EXPECT_EQ(dir.entries().size(), 2u) << program;
     };
     auto trickled = std::async(std::launch::async, given_up, "computer", trickling.display());
-    given_up("tallage", oversized.display());
+    // The X library's reading of such a database reads past one of its own buffers (libX11 1.8),
+    // which the address sanitizer stops the program on: there the row is left to the plain build.
+    if (test::sanitized) {
+        std::cout << "the oversized resource database is not read under the sanitizers\n";
+    } else {
+        given_up("tallage", oversized.display());
+    }
     trickled.get();
 }
 
