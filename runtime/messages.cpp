@@ -223,7 +223,8 @@ std::atomic<const char* (*)(const char*)> translate{nullptr};
 const char* sentence(Msg id) {
     const char* source = english(id);
     if (id == Msg::Line || !*source) return source;
-    const char* translated = translate ? translate(source) : source;
+    auto lookup = translate.load();
+    const char* translated = lookup ? lookup(source) : source;
     if (!translated || translated == source || is_blank(translated) || !shows_as_it_reads(translated)) return source;
     return placeholders(translated) == placeholders(source) ? translated : source;
 }
