@@ -34,8 +34,8 @@ constexpr auto answer_bound = std::chrono::seconds(5);
 constexpr auto shown_bound = std::chrono::seconds(55);
 
 using Clock = std::chrono::steady_clock;
-std::atomic<Clock::rep> shown_by{0};  // the time until_shown() set, 0 where none runs
-std::atomic<Clock::rep> waiting_since{0};
+std::atomic<Clock::time_point> shown_by{};  // the time until_shown() set; none where none runs
+std::atomic<Clock::time_point> waiting_since{};
 
 std::atomic<int> waiting{0};           // Waiting scopes the program is in
 std::atomic<int> connection{-1};       // the display's connection, once known
@@ -97,9 +97,8 @@ std::chrono::nanoseconds program_cpu_time(clockid_t clock) {
         }
         int unread = 0;
         if (int fd = connection; fd >= 0 && ::ioctl(fd, FIONREAD, &unread) == 0) sign |= unread > 0;
-        if (Clock::rep by = shown_by; by != 0 && now.time_since_epoch().count() >= by) display_given_up();
-        bool too_long = waiting > 0 && now.time_since_epoch().count() - waiting_since >=
-                                           std::chrono::duration_cast<Clock::duration>(shown_bound).count();
+        if (Clock::time_point by = shown_by; by != Clock::time_point{} && now >= by) display_given_up();
+        bool too_long = waiting > 0 && now - waiting_since.load() >= shown_bound;
         if (sign && !too_long) {
             last_sign = now;
         } else if (too_long || now - last_sign >= answer_bound) {
@@ -147,17 +146,16 @@ void watch(void (*lost)(), void (*given_up)()) {
 }
 
 void until_shown() {
-    Clock::rep none = 0;
-    shown_by.compare_exchange_strong(
-        none, (Clock::now() + std::chrono::duration_cast<Clock::duration>(shown_bound)).time_since_epoch().count());
+    Clock::time_point none{};
+    shown_by.compare_exchange_strong(none, Clock::now() + shown_bound);
 }
 
-void bound_met() { shown_by = 0; }
+void bound_met() { shown_by = Clock::time_point{}; }
 
 Waiting::Waiting() {
     if (connection < 0)
         for (int fd = 0; fd < max_fds; ++fd) socket_before[fd] = is_socket(fd);
-    if (waiting == 0) waiting_since = Clock::now().time_since_epoch().count();
+    if (waiting == 0) waiting_since = Clock::now();
     ++waiting;
 }
 
